@@ -1,0 +1,3 @@
+#include "runtime/Runnable.h"
+
+Runnable::~Runnable() = default;

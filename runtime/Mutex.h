@@ -6,6 +6,7 @@
 #include "runtime/Win32.h"
 
 #include <atomic>
+#include <cstdint>
 #include <string>
 
 class Mutex {

@@ -49,14 +49,6 @@ TEST(Event, TimeOutIsFalseAndBounded) {
     EXPECT_EQ(event.errorCode(), 0u);
 }
 
-TEST(Event, InitialStateAndReset) {
-    Event event(true, true);
-    EXPECT_TRUE(event.isSignalled());
-    EXPECT_TRUE(event.isSignalled());  // manual reset: looking does not consume
-    event.reset();
-    EXPECT_FALSE(event.isSignalled());
-}
-
 TEST(Event, ErrorSetOnAnotherThreadReachesTheWaiter) {
     Event event(false, false);
     auto waiter = std::async(std::launch::async, [&] { return event.wait(10000); });

@@ -14,17 +14,6 @@ bool isOpen(HANDLE h) {
 static_assert(!std::is_copy_constructible<UniqueHandle>::value, "handles are move-only");
 static_assert(std::is_nothrow_move_constructible<UniqueHandle>::value, "moves never throw");
 
-TEST(UniqueHandle, InvalidValueIsPartOfTheType) {
-    EXPECT_EQ(UniqueHandle().get(), nullptr);
-    EXPECT_EQ(UniqueFileHandle().get(), INVALID_HANDLE_VALUE);
-    EXPECT_FALSE(UniqueFileHandle());
-    UniqueFileHandle nullFile(nullptr);  // a null is not "empty" for CreateFileA results
-    EXPECT_TRUE(nullFile.valid());
-    nullFile.release();
-    EXPECT_FALSE(UniqueRegKey());
-    EXPECT_FALSE(UniqueModule());
-}
-
 TEST(UniqueHandle, ClosesOnResetAndDestructionButNotAfterRelease) {
     HANDLE raw = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     ASSERT_NE(raw, nullptr);

@@ -1,0 +1,113 @@
+#include "logging/LogFacade.h"
+
+#include "config/RegistryKey.h"
+#include "logging/LogLine.h"
+#include "runtime/Exception.h"
+#include "runtime/ProcessSingleton.h"
+
+#include <atomic>
+#include <exception>
+
+namespace {
+
+ProcessSingleton<LogFacade>& facadeSingleton() {
+    static ProcessSingleton<LogFacade> singleton;
+    return singleton;
+}
+
+// The writer lives until the process ends: lines logged during and after the teardown of the
+// service environment still reach it. Two threads logging their first lines at once create it
+// once, under the lock; later lines find it without taking the lock.
+struct WriterHolder {
+    CriticalSection section;
+    std::atomic<BasicLogger*> writer{nullptr};
+    ~WriterHolder() { delete writer.load(); }
+
+    template <typename Create>
+    BasicLogger& get(Create&& create) {
+        BasicLogger* existing = writer.load(std::memory_order_acquire);
+        if (existing != nullptr) return *existing;
+        CriticalSectionLock lock(section);
+        existing = writer.load(std::memory_order_relaxed);
+        if (existing == nullptr) {
+            existing = create();
+            writer.store(existing, std::memory_order_release);
+        }
+        return *existing;
+    }
+};
+
+WriterHolder& writerHolder() {
+    static WriterHolder holder;
+    return holder;
+}
+
+std::string expandAllUsersProfile() {
+    const char pattern[] = "%ALLUSERSPROFILE%\\";
+    const DWORD size = ExpandEnvironmentStringsA(pattern, nullptr, 0);
+    if (size == 0) return std::string();
+    std::string expanded(size, '\0');
+    const DWORD n = ExpandEnvironmentStringsA(pattern, &expanded[0], size);
+    if (n == 0 || n > size) return std::string();
+    expanded.resize(n - 1);
+    return expanded;
+}
+
+}  // namespace
+
+LogFacade& LogFacade::getInstance() { return facadeSingleton().get(); }
+
+void LogFacade::destroyInstance() { facadeSingleton().destroy(); }
+
+BasicLogger* LogFacade::writer() {
+    return writerHolder().writer.load(std::memory_order_acquire);
+}
+
+LogFacade::LogFacade() = default;
+
+void LogFacade::setPrefix(const std::string& prefix) {
+    CriticalSectionLock lock(section_);
+    prefix_ = prefix;
+}
+
+void LogFacade::setShortName(const std::string& shortName) {
+    CriticalSectionLock lock(section_);
+    shortName_ = shortName;
+}
+
+std::string LogFacade::prefix() const {
+    CriticalSectionLock lock(section_);
+    return prefix_;
+}
+
+std::string LogFacade::shortName() const {
+    CriticalSectionLock lock(section_);
+    return shortName_;
+}
+
+bool LogFacade::isEnabled() const {
+    try {
+        // Read access is all the switch needs; asking for more would keep a process without
+        // write rights on the key from ever logging.
+        RegistryKey key(logSwitchKeyPath(shortName()), false, HKEY_LOCAL_MACHINE, KEY_READ);
+        uint32_t value = 0;
+        return key.getValue("startLog", value) && static_cast<int32_t>(value) > 0;
+    } catch (const Exception&) {
+        return false;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+std::string LogFacade::logPath() const { return composeLogPath(expandAllUsersProfile(), prefix()); }
+
+void LogFacade::log(const std::string& component, const std::string& text) {
+    try {
+        if (!isEnabled()) return;
+        BasicLogger& logger = writerHolder().get([this] { return new BasicLogger(logPath(), kComponentWidth); });
+        logger.write(LoggerComponent(component, 1), 1, text);
+    } catch (const Exception&) {
+    } catch (const std::exception&) {
+        // Logging never disturbs the caller.
+    }
+}

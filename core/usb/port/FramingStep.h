@@ -1,0 +1,30 @@
+#pragma once
+// Cuts the bytes of one read into packets: appends them to the storage buffer, cuts whole packets
+// off its head with the packet manager of the interpreter that claims the buffer (the null
+// manager hands everything over raw), and passes each on, except the 5-byte short packet (flags
+// bit 6 clear, byte 4 equal to the channel byte), which is kept aside. Bytes of an unfinished
+// packet stay in storage for the next read. Portable; runs on the port's read thread.
+#include "core/usb/port/InterpreterLookup.h"
+#include "export/common/Data.h"
+
+#include <cstdint>
+#include <string>
+
+class FramingSink {
+public:
+    virtual ~FramingSink();
+    // A packet for the observers; valid for the call only.
+    virtual void deliverPacket(Data& packet) = 0;
+    // A short packet the observers must not see.
+    virtual void keepShortPacket(const Data& packet) = 0;
+    virtual void log(const std::string& line);
+};
+
+class FramingStep {
+public:
+    static void run(Data& storage, const Data& readBytes, uint8_t channelByte, InterpreterLookup& lookup,
+                    FramingSink& sink);
+    static bool isShortPacket(const Data& packet, uint8_t channelByte);
+    // Two lower-case hexadecimal digits per byte, no separators.
+    static std::string hex(const Data& bytes);
+};

@@ -1,0 +1,3 @@
+#include "core/usb/port/InterpreterLookup.h"
+
+InterpreterLookup::~InterpreterLookup() = default;

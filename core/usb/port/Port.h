@@ -1,0 +1,48 @@
+#pragma once
+// The base of the service's printer ports: a Subject that delivers the packets read from the
+// printer, with the port's name, the read loop's run flag and the count of connects not yet
+// disconnected. The base itself talks to no device: connect and disconnect answer 1,
+// exchangeBidi 50, the hooks do nothing. Portable.
+#include "core/usb/port/Subject.h"
+#include "export/common/Data.h"
+#include "runtime/ReferenceCount.h"
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+class Port : public Subject {
+public:
+    // Reads PORTNAME and PRINTOBJECTNAME from the transport string.
+    explicit Port(const std::string& transportString);
+    ~Port() override;
+
+    virtual uint32_t connect();
+    virtual uint32_t disconnect();
+    virtual void startReading();
+    virtual void stopReading();
+    virtual uint32_t notSupported();
+    // Writes request's remaining bytes; the outcome is also left in its status and count.
+    virtual uint32_t exchangeBidi(Data& request);
+    virtual void setNpaWrapping(bool on);
+    virtual void onWindowsSuspend();
+    virtual void onWindowsResume();
+    virtual void onWindowsUndock();
+    virtual void onDeviceAttach();
+    virtual void onDeviceDetach();
+    virtual void killReadThread();
+    virtual void setTransportString(const std::string& transportString);
+    // The read loop; the read thread's body.
+    virtual uint32_t read();
+
+    const std::string& portName() const { return portName_; }
+    const std::string& printObjectName() const { return printObjectName_; }
+    int32_t openCount() const { return openCount_.count(); }
+    bool isReadingFlagSet() const { return readingFlag_.load() != 0; }
+
+protected:
+    std::string portName_;
+    std::string printObjectName_;  // kept for other ports; nothing here uses it
+    std::atomic<uint8_t> readingFlag_;
+    ReferenceCount openCount_;
+};

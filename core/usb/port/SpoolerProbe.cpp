@@ -1,0 +1,3 @@
+#include "core/usb/port/SpoolerProbe.h"
+
+SpoolerProbe::~SpoolerProbe() = default;

@@ -26,6 +26,13 @@ void FramingStep::run(Data& storage, const Data& readBytes, uint8_t channelByte,
     sink.log("BcxServiceUsbPort::read() bytesRead=" + std::to_string(readBytes.Size()) + " data=" + hex(readBytes));
     sink.log("Current storage buffer: " + hex(storage));
     storage.Append(readBytes);
+    // A read that ends one to three bytes into a packet leaves a head no interpreter can judge
+    // yet; handed over raw, it and the rest of its packet would both be lost as garbage. Such a
+    // head waits for the next read, which either completes a packet or shows it is not one.
+    if (storage.Size() < kMinimumJudgedBytes) {
+        sink.log("storage buffer after append: " + hex(storage));
+        return;
+    }
     // One manager serves the whole step: the buffer's head decides who owns the stream now.
     PacketManager* manager = lookup.getPacketManager(storage);
     Data packet;

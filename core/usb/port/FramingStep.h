@@ -3,7 +3,7 @@
 // off its head with the packet manager of the interpreter that claims the buffer (the null
 // manager hands everything over raw), and passes each on, except the 5-byte short packet (flags
 // bit 6 clear, byte 4 equal to the channel byte), which is kept aside. Bytes of an unfinished
-// packet stay in storage for the next read. Portable; runs on the port's read thread.
+// packet, and a head of fewer than four bytes, stay in storage for the next read. Portable; runs on the port's read thread.
 #include "core/usb/port/InterpreterLookup.h"
 #include "export/common/Data.h"
 
@@ -22,6 +22,10 @@ public:
 
 class FramingStep {
 public:
+    // Fewer bytes than this at the head of the buffer wait for the next read: an interpreter
+    // needs a packet's first four bytes (start, length, flags) to claim it.
+    static constexpr uint32_t kMinimumJudgedBytes = 4;
+
     static void run(Data& storage, const Data& readBytes, uint8_t channelByte, InterpreterLookup& lookup,
                     FramingSink& sink);
     static bool isShortPacket(const Data& packet, uint8_t channelByte);

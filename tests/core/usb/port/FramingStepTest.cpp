@@ -60,8 +60,11 @@ TEST(FramingStepTest, CutsTheStreamIntoPacketsAcrossReads) {
          {kReplyB, kReplyA}, {{0xA5, 0x00, 0x02, 0x00, 0x00}}, {}},
         {"unclaimed head: everything raw in one packet", {concat({{0x1B, 0x45}, kReplyB})}, {concat({{0x1B, 0x45}, kReplyB})},
          {}, {}},
-        {"fewer than four bytes are raw, the rest of that packet too",
-         {{0xA5, 0x00, 0x04}, {0x40, 0x7E, 0x01, 0x02}}, {{0xA5, 0x00, 0x04}, {0x40, 0x7E, 0x01, 0x02}}, {}, {}},
+        {"a read ending three bytes into a packet: the head waits and the packet comes whole",
+         {concat({kReplyA, {0xA5, 0x00, 0x04}}), {0x40, 0x7E, 0x01, 0x02}}, {kReplyA, kReplyB}, {}, {}},
+        {"one byte alone waits", {{0xA5}}, {}, {}, {0xA5}},
+        {"a short unclaimed head is raw once more bytes show it is not a packet", {{0x1B}, {0x45, 0x00, 0x00}},
+         {{0x1B, 0x45, 0x00, 0x00}}, {}, {}},
         {"an incomplete packet waits", {Bytes(kReplyA.begin(), kReplyA.begin() + 7)}, {}, {},
          Bytes(kReplyA.begin(), kReplyA.begin() + 7)},
     };

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <mutex>
@@ -357,4 +358,37 @@ TEST(NpaPrinterSimulator, ListenerSeesRequestsAndConnections) {
     EXPECT_EQ(requests, 1);
     EXPECT_EQ(connected, 2);
     EXPECT_EQ(wrote, 1);
+}
+
+// Handle slots are reused lowest first: a leaked handle takes a free slot, so the highest of many
+// fresh handles lies higher afterwards.
+TEST(NpaPrinterSimulator, PlugCyclesAndReconnectsLeaveNoHandleBehind) {
+    const std::string path = UniqueDevicePath();
+    NpaPrinterSimulator sim(path);
+    sim.start();
+    auto cycle = [&] {
+        Host host;
+        ASSERT_EQ(host.open(path), 0u);
+        ASSERT_TRUE(host.send(Hex(kQueryAll)));
+        ASSERT_FALSE(host.read().timedOut);
+        host.close();
+        ASSERT_EQ(host.open(path), 0u);  // a reopen without unplugging
+        ASSERT_TRUE(sim.waitForHost(5000));
+        ASSERT_TRUE(sim.unplug());
+        ASSERT_TRUE(sim.replug());
+    };
+    auto probe = [] {
+        std::vector<UniqueHandle> handles(256);
+        uintptr_t highest = 0;
+        for (auto& h : handles) {
+            h.reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+            highest = std::max(highest, reinterpret_cast<uintptr_t>(h.get()));
+        }
+        return highest;
+    };
+    cycle();
+    const uintptr_t before = probe();
+    for (int i = 0; i < 5; ++i) cycle();
+    EXPECT_EQ(probe(), before);
+    EXPECT_TRUE(sim.stop(5000));
 }

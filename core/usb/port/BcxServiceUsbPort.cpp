@@ -1,0 +1,272 @@
+#include "core/usb/port/BcxServiceUsbPort.h"
+
+#include "core/usb/port/NpaModelCheck.h"
+#include "core/usb/port/ReadBackoff.h"
+#include "export/common/PropertyAccessor.h"
+#include "export/common/PropertyText.h"
+#include "logging/LogFacade.h"
+#include "runtime/Exception.h"
+
+namespace {
+
+constexpr const char* kComponent = "BidiService";
+constexpr const char* kReadComponent = "LangMon";
+constexpr DWORD kStopPollMilliseconds = 20;
+
+void logTo(const char* component, const std::string& text) { LogFacade::getInstance().log(component, text); }
+
+}  // namespace
+
+BcxServiceUsbPort::BcxServiceUsbPort(const std::string& transportString, InterpreterLookup& lookup,
+                                     SpoolerProbe& spooler)
+    : Port(transportString),
+      channelByte_(0),
+      lookup_(lookup),
+      spooler_(spooler),
+      stopEvent_(true, false),
+      transportString_(transportString),
+      npaWrapping_(true),
+      deviceAttached_(true),
+      shortPacketEvent_(true, false),
+      readyEvent_(true, false),
+      endpointTransport_(transportString),
+      settleMilliseconds_(kSettleMilliseconds) {}
+
+BcxServiceUsbPort::~BcxServiceUsbPort() { stopReading(); }
+
+void BcxServiceUsbPort::log(const std::string& line) { logTo(kComponent, line); }
+
+bool BcxServiceUsbPort::isReading() const {
+    std::lock_guard<std::mutex> guard(readerLock_);
+    return readThread_ != nullptr && readThread_->isRunning();
+}
+
+void BcxServiceUsbPort::determineNpaWrapFrom1284String() {
+    std::string deviceId;
+    FindElement(transportString_, "1284DEVICEIDSTRING", deviceId);
+    const NpaModelCheck::Result result = NpaModelCheck::check(deviceId);
+    npaWrapping_ = NpaModelCheck::wrapping(result, npaWrapping_.load());
+    if (result.outcome != NpaModelCheck::Outcome::Npa) log(NpaModelCheck::logLine(result));
+}
+
+uint32_t BcxServiceUsbPort::connect() {
+    CriticalSectionLock guard(connectLock_);
+    determineNpaWrapFrom1284String();
+    if (!npaWrapping_) return 0;
+    if (openCount_.count() == 0) {
+        startReading();
+        readyEvent_.set();
+    }
+    openCount_.addReference();
+
+    std::string text;
+    PropertyAccessor accessor;
+    accessor.SetString(text, PropertyAccessor::Interpreter, "Npa");
+    accessor.SetString(text, PropertyAccessor::CommandName, "startNpaMode");
+    CommandManager* manager = lookup_.getCommandManager(text);
+    Command* command = manager->Create(text);
+    uint32_t rc = 0;
+    if (command == nullptr || command->Size() == 0) {
+        // Without the interpreter there is no NPA mode to enter; writing nothing would look
+        // like success to every later exchange.
+        rc = 50;
+    } else {
+        rc = exchangeBidi(*command);
+    }
+    manager->Destroy(command);
+    return rc;
+}
+
+uint32_t BcxServiceUsbPort::disconnect() {
+    CriticalSectionLock guard(connectLock_);
+    if (npaWrapping_ && openCount_.count() > 0) {
+        if (openCount_.releaseReference() == 0) stopReading();
+    }
+    return 0;
+}
+
+void BcxServiceUsbPort::startReading() {
+    logTo(kReadComponent, "+BcxServiceUsbPort::startReading()");
+    {
+        std::lock_guard<std::mutex> guard(readerLock_);
+        if (readThread_ == nullptr) {
+            {
+                // A write may be under way on another thread: swap the pipes under its lock.
+                CriticalSectionLock writeGuard(writeLock_);
+                endpoint_.reset(new BidiUsbEndpoints(endpointTransport_));
+                endpoint_->open();
+            }
+            stopEvent_.reset();
+            readingFlag_ = 1;
+            readRunnable_.reset(new RunnableMethod<BcxServiceUsbPort>(*this, &BcxServiceUsbPort::read));
+            readThread_.reset(new Thread(*readRunnable_));
+            try {
+                readThread_->start();
+            } catch (const Exception& e) {
+                log("BcxServiceUsbPort::startReading() failed: rc=" + std::to_string(e.code()));
+                readingFlag_ = 0;
+                readThread_.reset();
+                readRunnable_.reset();
+            }
+        }
+    }
+    logTo(kReadComponent, "-BcxServiceUsbPort::startReading()");
+}
+
+void BcxServiceUsbPort::stopReading() {
+    log("+BcxServiceUsbPort::stopReading()");
+    {
+        std::lock_guard<std::mutex> guard(readerLock_);
+        if (readThread_ != nullptr) {
+            readingFlag_ = 0;
+            stopEvent_.set();
+            // The endpoint forgets a close when its next read starts, so a close that lands
+            // between the loop's flag check and that read would be lost and the thread would
+            // wait for data. Closing again until the thread has gone wakes such a read too.
+            DWORD waited = 0;
+            bool ended = false;
+            while (!ended && waited < kStopWaitMilliseconds + kStopGraceMilliseconds) {
+                endpoint_->close();
+                ended = readThread_->waitForEnd(kStopPollMilliseconds);
+                waited += kStopPollMilliseconds;
+            }
+            if (!ended) {
+                // Last resort: something below the loop ignores every wake-up. Leaving it
+                // running would let it use the port after its owner has gone.
+                log("BcxServiceUsbPort::stopReading() read thread did not end; terminating it");
+                TerminateThread(readThread_->handle(), 0);
+                readThread_->waitForEnd(kStopWaitMilliseconds);
+            }
+            readThread_.reset();
+            readRunnable_.reset();
+            CriticalSectionLock writeGuard(writeLock_);
+            endpoint_.reset();
+        }
+    }
+    log("-BcxServiceUsbPort::stopReading()");
+}
+
+uint32_t BcxServiceUsbPort::read() {
+    try {
+        return readLoop();
+    } catch (...) {
+        // Nothing may leave a thread body; the port reads again after the next start.
+        log("-BcxServiceUsbPort::read() failed");
+        return 1359;
+    }
+}
+
+uint32_t BcxServiceUsbPort::readLoop() {
+    log("+BcxServiceUsbPort::read()");
+    ReadBackoff backoff;
+    while (readingFlag_.load() == 1) {
+        log("BcxServiceUsbPort::read() loop");
+        Data buffer;
+        uint32_t rc = 1;
+        if (endpoint_->readHandle() != INVALID_HANDLE_VALUE) rc = endpoint_->readOverlapped(buffer);
+        if (rc != 0) {
+            const uint32_t pause = backoff.fail();
+            log("BcxServiceUsbPort::read() Sleep for=" + std::to_string(pause));
+            if (readingFlag_.load() != 1) break;
+            stopEvent_.wait(pause);
+            continue;
+        }
+        log("BcxServiceUsbPort::read() loop - endpoint_.readOverlapped(data) success");
+        backoff.success();
+        if (buffer.Size() == 0) {
+            // A stop costs no pause: the flag is checked first and the pause ends on the stop.
+            if (readingFlag_.load() != 1) break;
+            stopEvent_.wait(kEmptyReadPauseMilliseconds);
+            continue;
+        }
+        FramingStep::run(storage_, buffer, channelByte_, lookup_, *this);
+    }
+    log("-BcxServiceUsbPort::read() ");
+    return 0;
+}
+
+void BcxServiceUsbPort::deliverPacket(Data& packet) { notifyData(&packet); }
+
+void BcxServiceUsbPort::keepShortPacket(const Data& packet) {
+    shortPacketQueue_.push(packet);
+    shortPacketEvent_.set();
+}
+
+uint32_t BcxServiceUsbPort::exchangeBidi(Data& request) {
+    if (!npaWrapping_ || !deviceAttached_) {
+        request.SetStatus(50);
+        return 50;
+    }
+    if (!readyEvent_.isSignalled()) readyEvent_.wait(kReadyWaitMilliseconds);
+    CriticalSectionLock guard(writeLock_);
+    if (spooler_.isPrinting(portName_)) {
+        request.SetStatus(170);
+        return 170;
+    }
+    if (endpoint_ == nullptr) {
+        // Not reading (suspended or stopped): the pipes are closed.
+        request.SetStatus(1);
+        request.SetCount(0);
+    } else {
+        endpoint_->write(request);
+    }
+    log("BcxServiceUsbPort::exchangeBidi() = bytesWritten=" + std::to_string(request.Count()) +
+        " data=" + FramingStep::hex(request));
+    // A failed write is a failure of this call too, not only of the request's status.
+    return static_cast<uint32_t>(request.Status());
+}
+
+void BcxServiceUsbPort::setNpaWrapping(bool on) { npaWrapping_ = on; }
+
+void BcxServiceUsbPort::setTransportString(const std::string& transportString) {
+    CriticalSectionLock guard(connectLock_);
+    transportString_ = transportString;
+}
+
+void BcxServiceUsbPort::onWindowsSuspend() {
+    log("+BcxServiceUsbPort::onWindowsSuspend()");
+    stopReading();
+    readyEvent_.reset();
+    log("-BcxServiceUsbPort::onWindowsSuspend()");
+}
+
+void BcxServiceUsbPort::onWindowsResume() {
+    log("+BcxServiceUsbPort::onWindowsResume()");
+    if (settleMilliseconds_ > 0) Sleep(settleMilliseconds_);
+    if (openCount_.count() > 0) startReading();
+    readyEvent_.set();
+    log("-BcxServiceUsbPort::onWindowsResume()");
+}
+
+void BcxServiceUsbPort::onWindowsUndock() {
+    log("+BcxServiceUsbPort::onWindowsUndock()");
+    killReadThread();
+    readyEvent_.reset();
+    log("-BcxServiceUsbPort::onWindowsUndock()");
+}
+
+void BcxServiceUsbPort::onDeviceAttach() {
+    log("+BcxServiceUsbPort::onDeviceAttach()");
+    deviceAttached_ = true;
+    if (openCount_.count() > 0) {
+        if (settleMilliseconds_ > 0) Sleep(settleMilliseconds_);
+        startReading();
+    }
+    log("-BcxServiceUsbPort::onDeviceAttach()");
+}
+
+void BcxServiceUsbPort::onDeviceDetach() {
+    log("+BcxServiceUsbPort::onDeviceDetach()");
+    deviceAttached_ = false;
+    stopReading();
+    readyEvent_.reset();
+    log("-BcxServiceUsbPort::onDeviceDetach()");
+}
+
+void BcxServiceUsbPort::killReadThread() {
+    log("+BcxServiceUsbPort::killReadThread()");
+    while (openCount_.releaseReference() > 0) {
+    }
+    stopReading();
+    log("-BcxServiceUsbPort::killReadThread()");
+}

@@ -1,0 +1,100 @@
+#pragma once
+// The bidirectional channel to one USB printer. Connects are counted: the first starts the read
+// thread, the last disconnect stops it, and every connect puts the printer into NPA mode. The
+// read thread frames what it reads and hands the packets to the observers. Writes are refused
+// with 50 for printers whose model does not speak NPA or while the device is detached, and with
+// 170 while the spooler prints on the port. Client threads call connect, disconnect and
+// exchangeBidi (under their session's lock); the notifier thread calls the hooks. The lookup and
+// the spooler probe are not owned and outlive the port.
+#include "core/usb/BidiUsbEndpoints.h"
+#include "core/usb/port/FramingStep.h"
+#include "core/usb/port/InterpreterLookup.h"
+#include "core/usb/port/Port.h"
+#include "core/usb/port/ShortPacketQueue.h"
+#include "core/usb/port/SpoolerProbe.h"
+#include "runtime/CriticalSection.h"
+#include "runtime/Event.h"
+#include "runtime/Runnable.h"
+#include "runtime/Thread.h"
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <string>
+
+class BcxServiceUsbPort : public Port, private FramingSink {
+public:
+    // How long stopReading keeps waking the read thread before it gives up on it.
+    static constexpr DWORD kStopWaitMilliseconds = 3000;
+    // Beyond that, how long it still waits before terminating the thread as a last resort.
+    static constexpr DWORD kStopGraceMilliseconds = 30000;
+    static constexpr DWORD kReadyWaitMilliseconds = 1000;
+    static constexpr DWORD kSettleMilliseconds = 1000;
+    static constexpr DWORD kEmptyReadPauseMilliseconds = 10;
+
+    // No I/O happens here; the endpoints are built from the transport string.
+    BcxServiceUsbPort(const std::string& transportString, InterpreterLookup& lookup, SpoolerProbe& spooler);
+    // Stops the read thread.
+    ~BcxServiceUsbPort() override;
+
+    uint32_t connect() override;
+    uint32_t disconnect() override;
+    void startReading() override;
+    void stopReading() override;
+    // 0 when written; 50 (no NPA, detached), 170 (spooler busy) or the write's system error,
+    // also left in request's status; its count holds the bytes written.
+    uint32_t exchangeBidi(Data& request) override;
+    void setNpaWrapping(bool on) override;
+    void onWindowsSuspend() override;
+    void onWindowsResume() override;
+    void onWindowsUndock() override;
+    void onDeviceAttach() override;
+    void onDeviceDetach() override;
+    void killReadThread() override;
+    void setTransportString(const std::string& transportString) override;
+    uint32_t read() override;
+
+    // Reads the model from 1284DEVICEIDSTRING and decides npaWrapping (see NpaModelCheck).
+    void determineNpaWrapFrom1284String();
+
+    bool npaWrapping() const { return npaWrapping_.load(); }
+    bool deviceAttached() const { return deviceAttached_.load(); }
+    bool isReading() const;
+    uint8_t channelByte() const { return channelByte_; }
+    const ShortPacketQueue& shortPackets() const { return shortPacketQueue_; }
+    Event& shortPacketEvent() { return shortPacketEvent_; }
+    Event& readyEvent() { return readyEvent_; }
+    // The pause before reading again after a resume or an arrival (the device settles).
+    void setSettleDelay(DWORD milliseconds) { settleMilliseconds_ = milliseconds; }
+
+private:
+    void deliverPacket(Data& packet) override;
+    void keepShortPacket(const Data& packet) override;
+    void log(const std::string& line) override;
+    uint32_t readLoop();
+
+    const uint8_t channelByte_;
+    Data storage_;  // read thread only
+    InterpreterLookup& lookup_;
+    SpoolerProbe& spooler_;
+
+    mutable std::mutex readerLock_;  // the read thread's creation and end
+    std::unique_ptr<RunnableMethod<BcxServiceUsbPort>> readRunnable_;
+    std::unique_ptr<Thread> readThread_;
+    Event stopEvent_;
+
+    CriticalSection connectLock_;
+    CriticalSection writeLock_;
+    std::string transportString_;
+    std::atomic<bool> npaWrapping_;
+    std::atomic<bool> deviceAttached_;
+    ShortPacketQueue shortPacketQueue_;
+    Event shortPacketEvent_;
+    Event readyEvent_;
+    std::string endpointTransport_;
+    // Present while reading: the pipes are released when the last user is done, so the device
+    // (or another program) is free while the service does not need it. Guarded by writeLock_
+    // for writers; the read thread uses it only while it runs.
+    std::unique_ptr<BidiUsbEndpoints> endpoint_;
+    std::atomic<DWORD> settleMilliseconds_;
+};

@@ -1,0 +1,85 @@
+#include "core/usb/port/BidiUsbAdapter.h"
+
+#include "logging/LogFacade.h"
+
+#include <winspool.h>
+
+#include <cctype>
+#include <vector>
+
+namespace {
+
+constexpr const char* kComponent = "BidiComponent";
+constexpr DWORD kMaxJobs = 2500;
+
+bool sameText(const char* a, const std::string& b) {
+    if (a == nullptr) return false;
+    size_t i = 0;
+    for (; a[i] != '\0' && i < b.size(); ++i) {
+        if (std::toupper(static_cast<unsigned char>(a[i])) != std::toupper(static_cast<unsigned char>(b[i]))) return false;
+    }
+    return a[i] == '\0' && i == b.size();
+}
+
+void log(const std::string& text) { LogFacade::getInstance().log(kComponent, text); }
+
+}  // namespace
+
+BidiUsbAdapter::BidiUsbAdapter() = default;
+
+BidiUsbAdapter::~BidiUsbAdapter() {
+    for (auto& entry : printerHandles_) {
+        if (entry.second != nullptr) ClosePrinter(entry.second);
+    }
+}
+
+void BidiUsbAdapter::openQueuesOf(const std::string& portName) {
+    DWORD needed = 0;
+    DWORD count = 0;
+    EnumPrintersA(PRINTER_ENUM_LOCAL, nullptr, 2, nullptr, 0, &needed, &count);
+    if (needed == 0) return;
+    // PRINTER_INFO_2A holds pointers: the buffer must be aligned for them.
+    std::vector<uint64_t> buffer((needed + sizeof(uint64_t) - 1) / sizeof(uint64_t));
+    if (!EnumPrintersA(PRINTER_ENUM_LOCAL, nullptr, 2, reinterpret_cast<BYTE*>(buffer.data()),
+                       static_cast<DWORD>(buffer.size() * sizeof(uint64_t)), &needed, &count)) {
+        return;
+    }
+    const PRINTER_INFO_2A* printers = reinterpret_cast<const PRINTER_INFO_2A*>(buffer.data());
+    for (DWORD i = 0; i < count; ++i) {
+        if (!sameText(printers[i].pPortName, portName) || printers[i].pPrinterName == nullptr) continue;
+        HANDLE handle = nullptr;
+        if (OpenPrinterA(printers[i].pPrinterName, &handle, nullptr) && handle != nullptr) {
+            auto it = printerHandles_.find(printers[i].pPrinterName);
+            if (it != printerHandles_.end()) {
+                ClosePrinter(handle);
+            } else {
+                printerHandles_[printers[i].pPrinterName] = handle;
+            }
+        }
+    }
+}
+
+bool BidiUsbAdapter::isPrinting(const std::string& portName) {
+    log("+BidiUsbAdapter::isPrinting()");
+    if (printerHandles_.empty()) openQueuesOf(portName);
+    for (const auto& entry : printerHandles_) {
+        if (entry.second == nullptr) continue;
+        DWORD needed = 0;
+        DWORD returned = 0;
+        if (EnumJobsA(entry.second, 0, kMaxJobs, 1, nullptr, 0, &needed, &returned) || needed == 0) continue;
+        std::vector<uint64_t> buffer((needed + sizeof(uint64_t) - 1) / sizeof(uint64_t));
+        if (!EnumJobsA(entry.second, 0, kMaxJobs, 1, reinterpret_cast<BYTE*>(buffer.data()),
+                       static_cast<DWORD>(buffer.size() * sizeof(uint64_t)), &needed, &returned)) {
+            continue;
+        }
+        const JOB_INFO_1A* jobs = reinterpret_cast<const JOB_INFO_1A*>(buffer.data());
+        for (DWORD j = 0; j < returned; ++j) {
+            if ((jobs[j].Status & (JOB_STATUS_PRINTING | JOB_STATUS_SPOOLING)) != 0) {
+                log("-BidiUsbAdapter::isPrinting(): rc=TRUE");
+                return true;
+            }
+        }
+    }
+    log("-BidiUsbAdapter::isPrinting(): rc=FALSE");
+    return false;
+}

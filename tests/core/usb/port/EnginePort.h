@@ -7,6 +7,7 @@
 #include "tests/core/usb/port/NpaTestLookup.h"
 #include "tools/simulator/NpaPrinterEngine.h"
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -25,6 +26,23 @@ public:
         }
         changed_.notify_all();
         pump_.join();
+    }
+
+    // Counted like the USB port: the sessions' tests check that every use is given back.
+    uint32_t connect() override {
+        std::lock_guard<std::mutex> guard(lock_);
+        ++connects;
+        openCount_.addReference();
+        return connectResult;
+    }
+    uint32_t disconnect() override {
+        openCount_.releaseReference();
+        return 0;
+    }
+    void killReadThread() override {
+        ++kills;
+        while (openCount_.releaseReference() > 0) {
+        }
     }
 
     uint32_t exchangeBidi(Data& request) override {
@@ -53,6 +71,9 @@ public:
     uint32_t refuseWith = 0;
     bool acceptNothing = false;
     int writes = 0;
+    int connects = 0;
+    std::atomic<int> kills{0};
+    uint32_t connectResult = 0;
     uint64_t shortPackets = 0;
 
 private:

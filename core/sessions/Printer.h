@@ -1,0 +1,98 @@
+#pragma once
+// One printer as clients see it: a reference-counted session owning the printer's port and the
+// NPA packet protocol on it. Clients exchange raw packets through it, and register for alerts,
+// which the session delivers to every registered client through the callback registry. A
+// session made without a port (openPrinter of an unknown handle) never touches a port: exchanges
+// and registrations answer 50. Client threads call open, close, exchange (under sessionLock())
+// and the registrations; the port's read thread calls onPacket. Portable.
+#include "core/sessions/AlertCallbackRegistry.h"
+#include "core/sessions/AlertRegistration.h"
+#include "core/sessions/PortFactory.h"
+#include "core/usb/port/InterpreterLookup.h"
+#include "core/usb/port/NpaPacketProtocol.h"
+#include "core/usb/port/PacketSink.h"
+#include "export/common/Data.h"
+#include "runtime/CriticalSection.h"
+#include "runtime/ReferenceCount.h"
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+
+// What sessions need from the rest of the service. Everything outlives the sessions.
+struct SessionServices {
+    InterpreterLookup& lookup;
+    AlertCallbackRegistry& callbacks;
+    PortFactory* ports = nullptr;  // null: only sessions without a port can be made
+    std::function<void(const std::string&)> log;
+};
+
+class Printer : public ReferenceCount, public PacketSink {
+public:
+    static constexpr uint32_t kDefaultTimeout = NpaPacketProtocol::kDefaultTimeout;
+    static constexpr uint32_t kNoPort = 50;
+
+    // A session without port and protocol, handle 0.
+    explicit Printer(SessionServices& services);
+    // Completes the transport string through the port factory and builds port and protocol;
+    // raises Win32Exception "Exception in Printer()" with code 1 when no printer is found.
+    Printer(SessionServices& services, const std::string& transportString, uint32_t handle);
+    // Destroys the protocol (after any delivery inside it), then stops and destroys the port.
+    ~Printer() override;
+    Printer(const Printer&) = delete;
+    Printer& operator=(const Printer&) = delete;
+
+    virtual uint32_t openPort();
+    virtual uint32_t closePort();
+    // One request and its reply; callers hold sessionLock(). reply receives the packet that
+    // answered the request (nothing when the request expects no reply). 0, or the port's or the
+    // protocol's error (50 without a port, 1460 on time-out).
+    virtual uint32_t exchange(Data& request, Data& reply);
+    virtual uint32_t RegisterForAlerts(const AlertRegistration& registration);
+    virtual uint32_t UnregisterForAlerts(uint32_t clientId);
+    virtual void onAlert(const Data& packet);
+    void onPacket(const Data& packet) override;
+
+    uint32_t open();
+    uint32_t close();
+    // Stores the language id for the next registration; a different one forces a resend.
+    void setLanguageId(const std::string& languageId);
+    // The reply time-out of the next exchange only.
+    void setTimeout(uint32_t milliseconds);
+
+    CriticalSection& sessionLock() { return sessionLock_; }
+    uint32_t handle() const { return handle_; }
+    const std::string& transportString() const { return transportString_; }
+    Port* port() { return port_.get(); }
+    bool hasPort() const { return port_ != nullptr; }
+    Data lastPacket() const;
+    // The protocol's reply time-out now (0 without a protocol).
+    uint32_t replyTimeout() const { return protocol_ != nullptr ? protocol_->timeout() : 0; }
+    uint32_t registeredMask() const;
+    size_t registrationCount() const;
+    bool languageChanged() const;
+
+private:
+    // Builds the registration packets for the text and exchanges each under the session lock.
+    // Registering: 0 or the first failure (22 for a reply with flags bit 7), the rest unsent.
+    // Unregistering: every packet is sent; 0 or the last failure.
+    uint32_t sendAlertCommands(const std::string& text, bool registering);
+    void addLanguage(std::string& text);
+    void log(const std::string& line) const;
+    std::string handleText() const;
+
+    SessionServices& services_;
+    std::string transportString_;
+    mutable std::mutex stateLock_;  // language id, flag, last packet, registrations
+    std::string languageId_;
+    Data lastPacket_;
+    std::map<uint32_t, AlertRegistration> registrations_;
+    CriticalSection sessionLock_;
+    std::unique_ptr<Port> port_;
+    std::unique_ptr<NpaPacketProtocol> protocol_;
+    uint32_t handle_;
+    bool languageChanged_;
+};

@@ -1,0 +1,173 @@
+// Sessions the way the service builds them, under Wine: the simulated printer declared beside the
+// (test-branded) program, found by USB enumeration, its USB port with the read thread, and the
+// NPA plug-in loaded by the interpreter manager. Every wait is bounded.
+#include "config/Localize.h"
+#include "core/interpreters/InterpreterManager.h"
+#include "core/sessions/PrinterOperations.h"
+#include "core/sessions/UsbPortFactory.h"
+#include "core/usb/port/BcxServiceUsbPort.h"
+#include "core/usb/port/InterpreterManagerLookup.h"
+#include "export/common/PropertyAccessor.h"
+#include "tests/config/TestBranding.h"
+#include "tests/core/sessions/SessionTestSupport.h"
+#include "tools/simulator/NpaPrinterSimulator.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <future>
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+constexpr DWORD kWaitMs = 5000;
+constexpr uint32_t kHandle = 0x2001;
+
+std::string testFolder() {
+    char path[MAX_PATH] = {};
+    const DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
+    const std::string full(path, n);
+    return full.substr(0, full.rfind('\\') + 1);
+}
+
+class UsbSessionTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        branding_.writeConfig(branding_.configXml());
+        Localize::createInstance(nullptr, branding_.modulePath());
+        plugIn_ = branding_.folder() + Localize::getInstance().getManufacturerPrefix() + "__ovra.dll";
+        ASSERT_TRUE(CopyFileA((testFolder() + "Qv__ovra.dll").c_str(), plugIn_.c_str(), FALSE));
+        std::string text;
+        PropertyAccessor().SetString(text, PropertyAccessor::Prefix, Localize::getInstance().getManufacturerPrefix() + "__");
+        InterpreterManager::createInstance(text);
+
+        devicePath_ = "\\\\.\\pipe\\" + TestBranding::uniqueName("QsSim") + "\\USB001";
+        simulator_.reset(new NpaPrinterSimulator(devicePath_));
+        simulator_->start();
+        declarations_ = branding_.folder() + "simulated-printers.xml";
+        std::ofstream file(declarations_, std::ios::binary | std::ios::trunc);
+        file << "<printers><printer><PortNumber>1</PortNumber>"
+                "<InstanceId>USB\\VID_1A2B&amp;PID_0C3D\\SIM0001</InstanceId><DevicePath>"
+             << devicePath_ << "</DevicePath><DeviceId>MFG:Quorvel;MODEL:Q100 Series;CMD:NPA;</DeviceId></printer></printers>";
+        ASSERT_TRUE(file.good());
+        callbacks_.setSink(&sink_);
+    }
+    void TearDown() override {
+        table_.destroyAll();
+        callbacks_.setSink(nullptr);
+        simulator_->stop();
+        InterpreterManager::destroyInstance();
+        DeleteFileA(plugIn_.c_str());
+        DeleteFileA(declarations_.c_str());
+        Localize::destroyInstance();
+    }
+
+    Bytes request(const char* name) {
+        std::string text;
+        PropertyAccessor().SetString(text, PropertyAccessor::Interpreter, "Npa");
+        PropertyAccessor().SetString(text, PropertyAccessor::CommandName, name);
+        CommandManager* manager = lookup_.getCommandManager(text);
+        Command* command = manager->Create(text);
+        Bytes bytes(command->Bytes(), command->Bytes() + command->Size());
+        manager->Destroy(command);
+        return bytes;
+    }
+    BcxServiceUsbPort* usbPort() {
+        std::shared_ptr<Printer> printer = table_.find(kHandle);
+        return printer == nullptr ? nullptr : dynamic_cast<BcxServiceUsbPort*>(printer->port());
+    }
+
+    TestBranding branding_;
+    std::string plugIn_;
+    std::string declarations_;
+    std::string devicePath_;
+    std::unique_ptr<NpaPrinterSimulator> simulator_;
+    InterpreterManagerLookup lookup_;
+    UsbPortFactory factory_{lookup_};
+    AlertCallbackRegistry callbacks_;
+    RecordingAlertSink sink_;
+    SessionServices services_{lookup_, callbacks_, &factory_, nullptr};
+    PrinterTable table_;
+    PrinterOperations operations_{services_, table_};
+};
+
+}  // namespace
+
+TEST_F(UsbSessionTest, OpensTheSimulatedPrinterAndExchangesAPacket) {
+    uint32_t handle = 0;
+    ASSERT_EQ(PrinterOperations::enumSpecificPrinter("usb001", &handle), 0u);
+    ASSERT_EQ(handle, kHandle);
+    ASSERT_EQ(operations_.openPrinterEx("USB001", handle), 0u);
+    ASSERT_NE(usbPort(), nullptr);
+    const Bytes query = request("queryAll");
+    ASSERT_GT(query.size(), 4u);
+    Bytes reply(1024, 0);
+    uint32_t length = 0;
+    ASSERT_EQ(operations_.exchangePacket(handle, query.data(), static_cast<uint32_t>(query.size()), reply.data(),
+                                         1024, &length),
+              0u);
+    NpaPrinterEngine fresh;
+    EXPECT_EQ(Bytes(reply.begin(), reply.begin() + length), fresh.defaultReply(NpaRequestKind::QueryAll, query));
+    EXPECT_EQ(simulator_->countOf(NpaRequestKind::StartNpaMode), 1u);
+    EXPECT_FALSE(usbPort()->isReading());  // the exchange gave its use back
+    EXPECT_EQ(operations_.closePrinter(handle), 0u);
+    EXPECT_EQ(table_.size(), 0u);
+    EXPECT_EQ(operations_.openPrinterEx("USB002", 0x2002), 1u);  // nothing declared there
+}
+
+TEST_F(UsbSessionTest, RegisteredClientsGetThePrintersAlertsWhileTheReadThreadRuns) {
+    ASSERT_EQ(operations_.openPrinterEx("USB001", kHandle), 0u);
+    callbacks_.add(4, CallbackRecord{4, "<PIPENAME>four</PIPENAME>"});
+    callbacks_.add(2, CallbackRecord{2, "<PIPENAME>two</PIPENAME>"});
+    ASSERT_EQ(operations_.registerForAlerts(AlertRegistration{0x1, 4, kHandle}), 0u);
+    ASSERT_EQ(operations_.registerForAlerts(AlertRegistration{0x1, 2, kHandle}), 0u);
+    EXPECT_TRUE(simulator_->isRegistered());
+    EXPECT_TRUE(usbPort()->isReading());
+    ASSERT_TRUE(simulator_->sendAlert());
+    ASSERT_TRUE(sink_.waitFor(2, kWaitMs));
+    const std::vector<Callback> calls = sink_.calls();
+    EXPECT_EQ(calls[0].clientId, 2u);
+    EXPECT_EQ(calls[1].clientId, 4u);
+    EXPECT_EQ(calls[0].bytes, calls[1].bytes);
+    EXPECT_EQ(operations_.unregisterForAlerts(kHandle, 2), 0u);
+    EXPECT_EQ(operations_.unregisterForAlerts(kHandle, 4), 0u);
+    EXPECT_TRUE(simulator_->waitForRegistered(false, kWaitMs));
+    EXPECT_FALSE(usbPort()->isReading());
+    simulator_->setDefaultBehaviour(NpaReplyBehaviour{false, 0, 0, 0, 0, 0, false, true, false});
+    EXPECT_EQ(operations_.registerForAlerts(AlertRegistration{0x1, 2, kHandle}), 22u);
+    EXPECT_FALSE(usbPort()->isReading());  // the refused registration holds no port use
+}
+
+TEST_F(UsbSessionTest, UnpluggedWhileWaitingGives1460ThenRefusalsUntilTheAttachHook) {
+    ASSERT_EQ(operations_.openPrinterEx("USB001", kHandle), 0u);
+    simulator_->setBehaviour(NpaRequestKind::QueryAll, NpaReplyBehaviour{true, 0, 0, 0, 0, 0, false, false, false});
+    ASSERT_EQ(operations_.setTimeout(kHandle, 1500), 0u);
+    const Bytes query = request("queryAll");
+    auto waiting = std::async(std::launch::async, [&] {
+        Bytes reply(1024, 0);
+        uint32_t length = 0;
+        return operations_.exchangePacket(kHandle, query.data(), static_cast<uint32_t>(query.size()), reply.data(),
+                                          1024, &length);
+    });
+    ASSERT_TRUE(simulator_->waitForRequests(NpaRequestKind::QueryAll, 1, kWaitMs));
+    ASSERT_TRUE(simulator_->unplug());
+    std::string path = devicePath_;
+    std::shared_ptr<Printer> printer = table_.findByDevicePath(path);
+    ASSERT_NE(printer, nullptr);
+    printer->port()->onDeviceDetach();
+    ASSERT_EQ(waiting.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    EXPECT_EQ(waiting.get(), 1460u);
+
+    Bytes reply(1024, 0);
+    uint32_t length = 0;
+    EXPECT_EQ(operations_.exchangePacket(kHandle, query.data(), static_cast<uint32_t>(query.size()), reply.data(),
+                                         1024, &length),
+              50u);
+    ASSERT_TRUE(simulator_->replug());
+    simulator_->clearBehaviours();
+    printer->port()->onDeviceAttach();
+    EXPECT_EQ(operations_.exchangePacket(kHandle, query.data(), static_cast<uint32_t>(query.size()), reply.data(),
+                                         1024, &length),
+              0u);
+    EXPECT_GT(length, 0u);
+}

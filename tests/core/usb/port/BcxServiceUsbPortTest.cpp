@@ -339,3 +339,33 @@ TEST_F(BcxServiceUsbPortTest, SuspendStopsAndResumeRestartsForOutstandingConnect
     EXPECT_FALSE(port_->isReading());
     EXPECT_EQ(port_->openCount(), 0);
 }
+
+namespace {
+
+// Handle slots are reused lowest first, so a leak shows as a higher value for a fresh handle.
+uintptr_t freshHandleValue() {
+    HANDLE probe = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    const uintptr_t value = reinterpret_cast<uintptr_t>(probe);
+    CloseHandle(probe);
+    return value;
+}
+
+}  // namespace
+
+TEST_F(BcxServiceUsbPortTest, ConnectCyclesLeaveNoHandleBehind) {
+    makePort();
+    connectAndWaitForPrinter();  // first use: whatever the process creates once is made now
+    port_->disconnect();
+    ASSERT_TRUE(waitForDisconnects(1));
+    const uintptr_t before = freshHandleValue();
+    for (int i = 0; i < 5; ++i) {
+        ASSERT_EQ(port_->connect(), 0u);
+        Data query = request("queryAll");
+        protocol_->setTimeout(kWaitMs);
+        protocol_->send(query);
+        EXPECT_EQ(query.Status(), 0);
+        port_->disconnect();
+        ASSERT_TRUE(waitForDisconnects(i + 2));
+    }
+    EXPECT_EQ(freshHandleValue(), before);
+}

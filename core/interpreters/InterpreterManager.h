@@ -1,0 +1,58 @@
+#pragma once
+// The interpreter plug-ins of the process, loaded by protocol name from the program's folder and
+// kept until the manager is destroyed, with the null managers as the fallback when none fits.
+// Any thread may call it; the protocol-name map has its own lock. Returned libraries and
+// managers stay valid until the manager is destroyed. Nothing here raises: failures give the
+// null managers (or nullptr from loadInterpreter).
+#include "core/interpreters/InterpreterDllHandler.h"
+#include "export/common/CommandManager.h"
+#include "export/common/Data.h"
+#include "export/common/PacketManager.h"
+#include "runtime/CriticalSection.h"
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+class InterpreterManager {
+public:
+    // The process-wide manager: createInstance builds it once (later calls do nothing) from a
+    // text holding `Prefix` (manufacturer prefix + "__"); getInstance raises Exception while
+    // none exists; destroyInstance releases every library.
+    static void createInstance(const std::string& text);
+    static InterpreterManager& getInstance();
+    static bool exists();
+    static void destroyInstance();
+
+    // Tries every interpreter of the table with the text's `Prefix`.
+    explicit InterpreterManager(const std::string& text);
+    virtual ~InterpreterManager();
+    InterpreterManager(const InterpreterManager&) = delete;
+    InterpreterManager& operator=(const InterpreterManager&) = delete;
+
+    // The library of the text's `Interpreter` protocol, loaded and initialised on first request
+    // and kept under that exact name; nullptr when it cannot be loaded.
+    InterpreterDll* loadInterpreter(const std::string& text);
+    // The command manager of the text's `Interpreter`, or without one, of the first configured
+    // interpreter whose command built from the text is a packet of its protocol; else the null
+    // manager.
+    CommandManager* getCommandManager(const std::string& text);
+    // The packet manager of the first configured interpreter that claims the bytes of buffer;
+    // else the null manager.
+    PacketManager* getPacketManager(const Data& buffer);
+
+    CommandManager* nullCommandManager() { return &nullCommandManager_; }
+    PacketManager* nullPacketManager() { return &nullPacketManager_; }
+
+private:
+    // The protocol names under the settings key "Interpreters", or the table's when it cannot be read.
+    static std::vector<std::string> configuredProtocols();
+    static CommandManager* commandManagerOf(InterpreterDll& dll);
+    static PacketManager* packetManagerOf(InterpreterDll& dll);
+
+    CriticalSection mapLock_;
+    std::map<std::string, std::unique_ptr<InterpreterDll>> interpreters_;
+    NullCommandManager nullCommandManager_;
+    NullPacketManager nullPacketManager_;
+};

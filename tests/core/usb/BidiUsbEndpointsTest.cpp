@@ -324,6 +324,28 @@ TEST(BidiUsbEndpointsOwnPipes, OpenAgainClosesTheEarlierHandles) {
     }
 }
 
+// A zero-length message on a message-mode pipe of the test's own completes a read with no bytes.
+TEST_F(BidiUsbEndpointsWithoutPrinter, AnEmptyReadLeavesTheBufferAlone) {
+    const std::string devicePath = "\\\\.\\pipe\\" + uniqueName("QtZero") + "\\USB001";
+    UniqueFileHandle servers[2];
+    for (int i = 0; i < 2; ++i) {
+        servers[i].reset(CreateNamedPipeA((devicePath + (i == 0 ? "\\PIPE00" : "\\PIPE01")).c_str(),
+                                          PIPE_ACCESS_DUPLEX, PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1,
+                                          4096, 4096, 0, nullptr));
+        ASSERT_TRUE(servers[i]);
+    }
+    BidiUsbEndpoints endpoints(transportFor(devicePath));
+    ASSERT_EQ(endpoints.open(), 0u);
+    DWORD written = 0;
+    ASSERT_TRUE(WriteFile(servers[1].get(), "", 0, &written, nullptr));
+    Data into;
+    into.Append(reinterpret_cast<const uint8_t*>("ab"), 2);
+    into.SetStatus(0);
+    EXPECT_EQ(boundedRead(endpoints, into), 0u);
+    EXPECT_EQ(into.Size(), 2u);
+    EXPECT_NE(logText().find("GetOverlappedResult reads 0 bytes: rc="), std::string::npos);
+}
+
 TEST_F(BidiUsbEndpointsWithoutPrinter, TransfersWithoutPipesFailAtOnce) {
     BidiUsbEndpoints endpoints(transportFor("\\\\.\\pipe\\" + uniqueName("NoSuchPrinter")));
     Data request(3, 1);

@@ -1,0 +1,57 @@
+#include "client/TolvexClient.h"
+
+#include "core/ipc/IpcCallbackMessage.h"
+
+namespace {
+DWORD remainingOf(DWORD timeoutMs, ULONGLONG start) {
+    const ULONGLONG spent = GetTickCount64() - start;
+    return spent >= timeoutMs ? 0 : static_cast<DWORD>(timeoutMs - spent);
+}
+}  // namespace
+
+namespace TolvexClient {
+
+std::string servicePipeName(const std::string& manufacturerPrefix) {
+    return manufacturerPrefix + "_BidiAlertDataChannel_";
+}
+
+int32_t call(const std::string& pipeName, const Data& request, Data& reply, uint32_t timeoutMs) {
+    const ULONGLONG start = GetTickCount64();
+    IpcOverlappedNamedPipe pipe;
+    int32_t rc = pipe.open(IpcOverlappedNamedPipe::kLocalPrefix + pipeName, timeoutMs);
+    if (rc == 0) rc = pipe.write(request, remainingOf(timeoutMs, start));
+    if (rc == 0) rc = pipe.read(reply, remainingOf(timeoutMs, start));
+    return rc;
+}
+
+}  // namespace TolvexClient
+
+CallbackPipe::CallbackPipe(const std::string& name) : name_(name) {
+    // The default descriptor lets the creator, SYSTEM (the service) and Administrators in.
+    pipe_.create(name_, true, nullptr);
+}
+
+int32_t CallbackPipe::serveOne(const Handler& handler, uint32_t timeoutMs) {
+    const ULONGLONG start = GetTickCount64();
+    int32_t rc = pipe_.connect(timeoutMs);
+    if (rc == ERROR_NO_DATA) return rc;
+    if (rc != 0) return rc;
+    Data message;
+    rc = pipe_.read(message, remainingOf(timeoutMs, start));
+    std::string text;
+    std::vector<uint8_t> packet;
+    if (rc == 0) rc = IpcCallbackMessage::parse(message, text, packet);
+    if (rc == 0) {
+        int32_t answer = 0;
+        try {
+            answer = handler ? handler(text, packet) : 0;
+        } catch (...) {
+            answer = IpcCallbackMessage::kNoValidReply;
+        }
+        rc = pipe_.write(IpcCallbackMessage::buildReply(answer), remainingOf(timeoutMs, start));
+        // Disconnecting discards what the service has not read yet: it closes once it has.
+        if (rc == 0) pipe_.waitForPeerClose(remainingOf(timeoutMs, start));
+    }
+    DisconnectNamedPipe(pipe_.handle());
+    return rc;
+}

@@ -1,0 +1,3 @@
+#include "core/ipc/FunctionMapper.h"
+
+FunctionMapper::~FunctionMapper() = default;

@@ -1,0 +1,50 @@
+#pragma once
+// Keeps one instance of the service pipe listening and hands each connected client to a new
+// connection endpoint (given the mapper, added to the endpoint list, started). start() creates
+// the first instance on the caller's thread, so a name already taken fails start-up with a
+// Win32Exception instead of the service running without its pipe. The mapper and the list are
+// not owned and must outlive the monitor's stop. start() and stop() from one controlling thread.
+#include "core/ipc/FunctionMapper.h"
+#include "core/ipc/IpcEndpoints.h"
+#include "core/ipc/IpcNamedPipeEndpoint.h"
+#include "core/ipc/IpcTimeouts.h"
+#include "runtime/Event.h"
+#include "runtime/Runnable.h"
+#include "runtime/Thread.h"
+
+#include <atomic>
+#include <memory>
+#include <string>
+
+class IpcEndpointPipeMonitor {
+public:
+    IpcEndpointPipeMonitor(IpcEndpoints& endpoints, FunctionMapper& mapper,
+                           const IpcTimeouts& timeouts = IpcTimeouts());
+    // stop().
+    ~IpcEndpointPipeMonitor();
+    IpcEndpointPipeMonitor(const IpcEndpointPipeMonitor&) = delete;
+    IpcEndpointPipeMonitor& operator=(const IpcEndpointPipeMonitor&) = delete;
+
+    // The listening endpoint's property text (PIPENAME names the pipe).
+    void setProperties(const std::string& text) { listening_.setProperties(text); }
+    std::string properties() { return listening_.properties(); }
+    // Creates the first instance and starts the thread; returns once it runs. Raises when the
+    // instance or the thread cannot be created; a second call does nothing.
+    void start();
+    // Ends the wait for a client and the thread, and closes the listening instance.
+    void stop();
+    bool running() const { return running_.load(); }
+
+private:
+    uint32_t loop();
+
+    IpcEndpoints& endpoints_;
+    FunctionMapper& mapper_;
+    IpcTimeouts timeouts_;
+    Event started_;
+    Event stop_;
+    std::atomic<bool> running_;
+    IpcNamedPipeEndpoint listening_;
+    RunnableMethod<IpcEndpointPipeMonitor> runnable_;
+    std::unique_ptr<Thread> thread_;
+};

@@ -1,0 +1,217 @@
+#include "core/ipc/IpcNamedPipeEndpoint.h"
+
+#include "core/ipc/IpcCallbackMessage.h"
+#include "core/ipc/IpcEndpoints.h"
+#include "core/ipc/IpcPipeSecurity.h"
+#include "export/common/PropertyText.h"
+#include "runtime/Exception.h"
+
+#include <cstring>
+
+namespace {
+DWORD remainingOf(DWORD timeoutMs, ULONGLONG start) {
+    const ULONGLONG spent = GetTickCount64() - start;
+    return spent >= timeoutMs ? 0 : static_cast<DWORD>(timeoutMs - spent);
+}
+
+bool equalsIgnoringCase(const std::string& a, const std::string& b) {
+    return a.size() == b.size() && CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, a.data(),
+                                                  static_cast<int>(a.size()), b.data(),
+                                                  static_cast<int>(b.size())) == CSTR_EQUAL;
+}
+}  // namespace
+
+IpcNamedPipeEndpoint::IpcNamedPipeEndpoint(const IpcTimeouts& timeouts)
+    : timeouts_(timeouts), closed_(false), runnable_(*this, &IpcNamedPipeEndpoint::serve), owner_(nullptr),
+      lastAcceptCode_(0) {}
+
+IpcNamedPipeEndpoint::IpcNamedPipeEndpoint(HANDLE connected, const IpcTimeouts& timeouts)
+    : IpcNamedPipeEndpoint(timeouts) {
+    pipe_.adopt(connected);
+}
+
+IpcNamedPipeEndpoint::~IpcNamedPipeEndpoint() {
+    pipe_.requestStop();
+    thread_.reset();
+    pipe_.close();
+}
+
+std::string IpcNamedPipeEndpoint::pipeNameProperty() const {
+    std::string name;
+    FindElement(properties_, kPipeName, name);
+    return name;
+}
+
+bool IpcNamedPipeEndpoint::listen() {
+    try {
+        IpcPipeSecurity security;
+        pipe_.create(pipeNameProperty(), false, security.attributes());
+        closed_.store(false);
+        return true;
+    } catch (const Exception&) {
+        return false;
+    }
+}
+
+void IpcNamedPipeEndpoint::listenFirst() {
+    IpcPipeSecurity security;
+    pipe_.create(pipeNameProperty(), true, security.attributes());
+    closed_.store(false);
+}
+
+std::unique_ptr<IpcNamedPipeEndpoint> IpcNamedPipeEndpoint::acceptConnection() {
+    lastAcceptCode_ = pipe_.connect(INFINITE);
+    if (lastAcceptCode_ != 0) {
+        // A client that came and went leaves the instance usable; anything else (a stop, a
+        // broken instance) gives the instance up so that no one waits on it again.
+        if (lastAcceptCode_ != ERROR_NO_DATA) pipe_.close();
+        return nullptr;
+    }
+    std::unique_ptr<IpcNamedPipeEndpoint> connection(new IpcNamedPipeEndpoint(pipe_.release(), timeouts_));
+    connection->setMapper(mapper_);
+    // The connected instance keeps the name alive only until its reply is sent; the next one
+    // must exist before this one is handed on.
+    listen();
+    return connection;
+}
+
+std::unique_ptr<IpcEndpoint> IpcNamedPipeEndpoint::accept() { return acceptConnection(); }
+
+int32_t IpcNamedPipeEndpoint::start() {
+    if (thread_) return 0;
+    try {
+        thread_.reset(new Thread(runnable_));
+        thread_->start();
+        return 0;
+    } catch (const Exception& e) {
+        // Never ran: nothing will finish it, so it is closed here for the reaper.
+        thread_.reset();
+        close();
+        if (owner_ != nullptr) owner_->signal();
+        return e.code() != 0 ? e.code() : kInternalError;
+    }
+}
+
+uint32_t IpcNamedPipeEndpoint::serve() {
+    Data request;
+    Data reply;
+    int32_t rc = receive(request);
+    // An empty request names no function; it gets no reply whatever the mapper would say.
+    if (rc == 0 && request.Size() == 0) rc = kEmptyRequest;
+    if (rc == 0) {
+        if (mapper_ == nullptr) {
+            rc = kNotSupported;
+        } else {
+            try {
+                rc = mapper_->dispatch(request, reply);
+            } catch (const Exception& e) {
+                rc = e.code() != 0 ? e.code() : kInternalError;
+            } catch (...) {
+                rc = kInternalError;
+            }
+        }
+    }
+    if (rc == 0) {
+        rc = send(reply);
+        // Closing at once could discard a reply the client has not read yet.
+        if (rc == 0) pipe_.waitForPeerClose(timeouts_.lingerMs);
+    }
+    disconnect();
+    if (owner_ != nullptr) owner_->signal();
+    return static_cast<uint32_t>(rc);
+}
+
+int32_t IpcNamedPipeEndpoint::receive(Data& message) {
+    message.Clear();
+    return pipe_.read(message, timeouts_.requestMs);
+}
+
+int32_t IpcNamedPipeEndpoint::send(const Data& message) { return pipe_.write(message, timeouts_.replyWriteMs); }
+
+int32_t IpcNamedPipeEndpoint::disconnect() {
+    // No FlushFileBuffers: it waits without limit for the client to read. The caller has already
+    // waited, within a bound, for the client to take the reply and close.
+    close();
+    return 0;
+}
+
+void IpcNamedPipeEndpoint::stop() { pipe_.requestStop(); }
+
+void IpcNamedPipeEndpoint::close() {
+    pipe_.close();
+    closed_.store(true);
+}
+
+std::string IpcNamedPipeEndpoint::properties() {
+    std::string host;
+    if (!FindElement(properties_, kHostName, host) || host.empty()) {
+        char name[MAX_COMPUTERNAME_LENGTH + 1] = {};
+        DWORD size = sizeof name;
+        if (GetComputerNameA(name, &size)) SetElement(properties_, kHostName, std::string(name, size));
+    }
+    if (pipeNameProperty().empty() && !pipe_.name().empty()) SetElement(properties_, kPipeName, pipe_.name());
+    return properties_;
+}
+
+bool IpcNamedPipeEndpoint::isThisComputer(const std::string& host) {
+    if (host.empty() || host == ".") return true;
+    char name[MAX_COMPUTERNAME_LENGTH + 1] = {};
+    DWORD size = sizeof name;
+    // Computer names compare without regard to case.
+    return GetComputerNameA(name, &size) && equalsIgnoringCase(host, std::string(name, size));
+}
+
+bool IpcNamedPipeEndpoint::isLocalPipeName(const std::string& name) {
+    if (name.empty() || name.size() > kMaxPipeName) return false;
+    // The system normalises '/' to '\', resolves "." and ".." and reads ':' as a device or
+    // drive: any of them could carry the open out of the pipe namespace.
+    for (const char c : name) {
+        if (c == '/' || c == ':' || static_cast<unsigned char>(c) < 0x20) return false;
+    }
+    std::size_t begin = 0;
+    for (;;) {
+        const std::size_t end = name.find('\\', begin);
+        const std::string part = name.substr(begin, end == std::string::npos ? std::string::npos : end - begin);
+        if (part.empty() || part == "." || part == "..") return false;
+        if (end == std::string::npos) return true;
+        begin = end + 1;
+    }
+}
+
+int32_t IpcNamedPipeEndpoint::connect(DWORD timeoutMs) {
+    std::string host;
+    FindElement(properties_, kHostName, host);
+    const std::string name = pipeNameProperty();
+    if (!isThisComputer(host) || !isLocalPipeName(name)) return kNotLocalPipe;
+    closed_.store(false);
+    return pipe_.open(IpcOverlappedNamedPipe::kLocalPrefix + name, timeoutMs);
+}
+
+int32_t IpcNamedPipeEndpoint::sendCallback(const std::string& text, const uint8_t* bytes, uint32_t length) {
+    Data payload;
+    try {
+        payload = IpcCallbackMessage::build(text, bytes, length);
+    } catch (const Exception& e) {
+        return e.code() != 0 ? e.code() : kInternalError;
+    }
+    const ULONGLONG start = GetTickCount64();
+    const DWORD bound = timeouts_.callbackMs;
+    int32_t rc = connect(bound);
+    if (rc == kNotLocalPipe) return rc;
+    Data reply;
+    if (rc == 0) rc = pipe_.write(payload, remainingOf(bound, start));
+    if (rc == 0) rc = pipe_.read(reply, remainingOf(bound, start), kMaxCallbackReply);
+    close();
+    if (rc == IpcOverlappedNamedPipe::kTimedOut) return rc;
+    if (rc != 0) return IpcCallbackMessage::kNoValidReply;
+    return IpcCallbackMessage::interpretReply(reply, 0);
+}
+
+uint32_t IpcNamedPipeEndpoint::result() const {
+    if (!thread_) return 0;
+    try {
+        return thread_->exitCode();
+    } catch (const Exception& e) {
+        return static_cast<uint32_t>(e.code());
+    }
+}

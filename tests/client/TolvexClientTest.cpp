@@ -1,0 +1,95 @@
+// The client library against the service's endpoints under Wine: requests over the service
+// pipe, and alert callbacks delivered by the service to a pipe the client library serves.
+#include "client/TolvexClient.h"
+#include "core/ipc/IpcCallbackMessage.h"
+#include "core/ipc/IpcEndpointPipeMonitor.h"
+#include "core/ipc/IpcNamedPipeEndpoint.h"
+#include "../core/ipc/IpcTestPipes.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+namespace {
+IpcNamedPipeEndpoint* callbackTarget(const std::string& properties, uint32_t boundMs) {
+    IpcTimeouts t;
+    t.callbackMs = boundMs;
+    auto* endpoint = new IpcNamedPipeEndpoint(t);
+    endpoint->setProperties(properties);
+    return endpoint;
+}
+}  // namespace
+
+TEST(TolvexClientTest, CallbackReachesTheClientsPipeWithItsReplyCode) {
+    const std::string name = uniquePipeName("cb");
+    CallbackPipe pipe(name);
+    std::string seenText;
+    std::vector<uint8_t> seenPacket;
+    int32_t served = -1;
+    std::thread client([&] {
+        served = pipe.serveOne(
+            [&](const std::string& text, const std::vector<uint8_t>& packet) {
+                seenText = text;
+                seenPacket = packet;
+                return 1234;
+            },
+            5000);
+    });
+    const std::string text = "<Handler>AlertHandler</Handler><Handle>8193</Handle><ClientId>7</ClientId>";
+    const std::vector<uint8_t> packet = {0xA5, 0x00, 0x07, 0x81, 0x00, 0x12, 0x34};
+    std::unique_ptr<IpcNamedPipeEndpoint> sender(callbackTarget("<PIPENAME>" + name + "</PIPENAME>", 2000));
+    EXPECT_EQ(sender->sendCallback(text, packet.data(), static_cast<uint32_t>(packet.size())), 1234);
+    client.join();
+    EXPECT_EQ(served, 0);
+    EXPECT_EQ(seenText, text);
+    EXPECT_EQ(seenPacket, packet);
+}
+
+TEST(TolvexClientTest, SilentCallbackClientDelaysTheSenderAtMostTheBound) {
+    // An instance nobody serves: the callback is written into its buffer and never answered.
+    const std::string name = uniquePipeName("silent");
+    IpcOverlappedNamedPipe silent;
+    silent.create(name, true, nullptr);
+    std::unique_ptr<IpcNamedPipeEndpoint> sender(callbackTarget("<PIPENAME>" + name + "</PIPENAME>", 300));
+    const uint8_t packet[] = {1, 2, 3};
+    const ULONGLONG start = GetTickCount64();
+    EXPECT_EQ(sender->sendCallback("<Handler>AlertHandler</Handler>", packet, 3), IpcOverlappedNamedPipe::kTimedOut);
+    const ULONGLONG elapsed = GetTickCount64() - start;
+    EXPECT_GE(elapsed, 250u);
+    EXPECT_LT(elapsed, 1000u);
+}
+
+TEST(TolvexClientTest, CallbackTargetsOffThisComputerAreRefused) {
+    const std::string name = uniquePipeName("target");
+    // A real pipe of that name exists, so a refusal is the name check and not a failed open.
+    IpcOverlappedNamedPipe present;
+    present.create(name, true, nullptr);
+    const std::string refused[] = {
+        "<HOSTNAME>otherhost</HOSTNAME><PIPENAME>" + name + "</PIPENAME>",
+        "<HOSTNAME>\\\\otherhost</HOSTNAME><PIPENAME>" + name + "</PIPENAME>",
+        "<PIPENAME>..\\..\\otherhost\\pipe\\" + name + "</PIPENAME>",
+        "<PIPENAME>x\\..\\" + name + "</PIPENAME>",
+        "<PIPENAME>\\" + name + "</PIPENAME>",
+        "<PIPENAME>//otherhost/pipe/" + name + "</PIPENAME>",
+        "<PIPENAME>C:" + name + "</PIPENAME>",
+        "<PIPENAME>" + name + "\\</PIPENAME>",
+        "<PIPENAME>.\\" + name + "</PIPENAME>",
+        "<PIPENAME></PIPENAME>",
+        "",
+    };
+    const uint8_t packet[] = {1};
+    for (const std::string& properties : refused) {
+        SCOPED_TRACE(properties);
+        std::unique_ptr<IpcNamedPipeEndpoint> sender(callbackTarget(properties, 300));
+        EXPECT_EQ(sender->sendCallback("t", packet, 1), IpcNamedPipeEndpoint::kNotLocalPipe);
+    }
+    EXPECT_TRUE(IpcNamedPipeEndpoint::isLocalPipeName("QvSim\\USB001\\PIPE01"));
+    EXPECT_TRUE(IpcNamedPipeEndpoint::isThisComputer("."));
+    EXPECT_TRUE(IpcNamedPipeEndpoint::isThisComputer(""));
+}
+
+TEST(TolvexClientTest, CallFailsCleanlyWithoutAService) {
+    Data reply;
+    EXPECT_EQ(TolvexClient::call(uniquePipeName("absent"), Data(), reply, 1000), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(TolvexClient::servicePipeName("Qv"), "Qv_BidiAlertDataChannel_");
+}

@@ -34,11 +34,13 @@ void IpcEndpoints::signal() { reaper_.set(); }
 
 uint32_t IpcEndpoints::reap() {
     for (;;) {
-        // Unbounded on purpose: the only way out is stop(), which marks the event with an error.
-        if (!reaper_.wait(INFINITE)) break;
+        // Unbounded on purpose: stop() marks the event with an error. A signal() racing with it
+        // clears that mark, so the flag is what decides.
+        const bool woken = reaper_.wait(INFINITE);
         std::list<std::unique_ptr<IpcEndpoint>> finished;
         {
             std::lock_guard<std::mutex> guard(lock_);
+            if (!woken || stopped_) break;
             for (auto it = endpoints_.begin(); it != endpoints_.end();) {
                 auto next = std::next(it);
                 if ((*it)->isClosed()) finished.splice(finished.end(), endpoints_, it);

@@ -4,6 +4,7 @@
 #include "core/ipc/IpcEndpoints.h"
 #include "core/ipc/IpcPipeSecurity.h"
 #include "export/common/PropertyText.h"
+#include "logging/LogFacade.h"
 #include "runtime/Exception.h"
 
 #include <cstring>
@@ -117,6 +118,9 @@ uint32_t IpcNamedPipeEndpoint::serve() {
         if (rc == 0) pipe_.waitForPeerClose(timeouts_.lingerMs);
     }
     disconnect();
+    // A rejected frame or a silent client is worth a line: it is what a misbehaving client
+    // looks like from here.
+    if (rc != 0) LogFacade::getInstance().log("BidiService", "IpcNamedPipeEndpoint::serve() rc=" + std::to_string(rc));
     if (owner_ != nullptr) owner_->signal();
     return static_cast<uint32_t>(rc);
 }
@@ -202,6 +206,9 @@ int32_t IpcNamedPipeEndpoint::sendCallback(const std::string& text, const uint8_
     if (rc == 0) rc = pipe_.write(payload, remainingOf(bound, start));
     if (rc == 0) rc = pipe_.read(reply, remainingOf(bound, start), kMaxCallbackReply);
     close();
+    if (rc != 0)
+        LogFacade::getInstance().log("BidiService", "IpcNamedPipeEndpoint::sendCallback() " + pipeNameProperty() +
+                                                        " rc=" + std::to_string(rc));
     if (rc == IpcOverlappedNamedPipe::kTimedOut) return rc;
     if (rc != 0) return IpcCallbackMessage::kNoValidReply;
     return IpcCallbackMessage::interpretReply(reply, 0);

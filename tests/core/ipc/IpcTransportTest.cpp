@@ -217,13 +217,51 @@ struct ControllerRun {
 };
 }  // namespace
 
-TEST(IPCControllerTest, StartWithoutMapperFailsAndLeavesNothingRunning) {
-    IpcControllerConfig config;
-    config.pipeName = uniquePipeName("ctl");
-    IPCController::configure(config);
-    EXPECT_THROW(IPCController::ipcStart(), Exception);
-    EXPECT_FALSE(IPCController::running());
-    EXPECT_EQ(IPCController::endpoints(), nullptr);
+TEST(IpcNamedPipeEndpointTest, AcceptHandsTheInstanceOnAndNeverWaitsOnItAgain) {
+    const std::string name = uniquePipeName("acc");
+    IpcNamedPipeEndpoint listening;
+    listening.setProperties(pipeProperties(name));
+    listening.listenFirst();
+    IpcOverlappedNamedPipe client1, client2;
+    ASSERT_EQ(client1.open(IpcOverlappedNamedPipe::kLocalPrefix + name, 5000), 0);
+    std::unique_ptr<IpcNamedPipeEndpoint> first = listening.acceptConnection();
+    ASSERT_TRUE(first);
+    // The next instance exists before the connected one is handed on.
+    EXPECT_TRUE(listening.hasInstance());
+    EXPECT_NE(listening.pipeHandle(), first->pipeHandle());
+
+    // Now the next instance cannot be made (a name the system refuses): the connection is still
+    // handed on, and the following accept fails at once instead of waiting on its handle.
+    ASSERT_EQ(client2.open(IpcOverlappedNamedPipe::kLocalPrefix + name, 5000), 0);
+    listening.setProperties(pipeProperties(std::string(300, 'x')));
+    std::unique_ptr<IpcNamedPipeEndpoint> second = listening.acceptConnection();
+    ASSERT_TRUE(second);
+    EXPECT_FALSE(listening.hasInstance());
+    const ULONGLONG start = GetTickCount64();
+    EXPECT_FALSE(listening.acceptConnection());
+    EXPECT_NE(listening.lastAcceptCode(), 0);
+    EXPECT_LT(GetTickCount64() - start, 1000u);
+}
+
+TEST(IPCControllerTest, FailedStartRaisesAndLeavesNothingRunning) {
+    const struct {
+        const char* what;
+        bool mapper;
+        std::string pipeName;
+    } cases[] = {
+        {"no mapper", false, uniquePipeName("ctl")},
+        {"pipe cannot be created", true, std::string(300, 'x')},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        IpcControllerConfig config;
+        config.pipeName = c.pipeName;
+        if (c.mapper) config.createMapper = [] { return std::unique_ptr<FunctionMapper>(new FakeMapper()); };
+        IPCController::configure(config);
+        EXPECT_THROW(IPCController::ipcStart(), Exception);
+        EXPECT_FALSE(IPCController::running());
+        EXPECT_EQ(IPCController::endpoints(), nullptr);
+    }
 }
 
 TEST(IPCControllerTest, StopWithClientsAndAWaitingRequestIsPromptAndClean) {

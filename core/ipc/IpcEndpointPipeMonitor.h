@@ -29,7 +29,8 @@ public:
     void setProperties(const std::string& text) { listening_.setProperties(text); }
     std::string properties() { return listening_.properties(); }
     // Creates the first instance and starts the thread; returns once it runs. Raises when the
-    // instance or the thread cannot be created; a second call does nothing.
+    // instance or the thread cannot be created; a second call does nothing. A stopped monitor
+    // is not started again: make a new one.
     void start();
     // Ends the wait for a client and the thread, and closes the listening instance.
     void stop();

@@ -199,6 +199,20 @@ TEST_F(Server, MalformedOrSilentRequestsGetNoReply) {
     EXPECT_EQ(mapper.calls.load(), 0);
 }
 
+TEST_F(Server, ClientThatNeverReadsItsReplyIsDroppedAfterTheWriteBound) {
+    // The echoed reply is far larger than the pipe's buffer, so writing it needs the client.
+    std::vector<uint8_t> frame = {0x00, 0x01, 0x86, 0xA0};
+    frame.resize(4 + 100000, 0x5A);
+    IpcOverlappedNamedPipe client;
+    ASSERT_EQ(client.open(IpcOverlappedNamedPipe::kLocalPrefix + name, 5000), 0);
+    ASSERT_TRUE(rawWrite(client.handle(), frame));
+    const ULONGLONG start = GetTickCount64();
+    EXPECT_TRUE(endpoints.waitFor([](std::size_t live, uint64_t reaped) { return live == 0 && reaped == 1; }, 8000));
+    // replyWriteMs is 2000 here.
+    EXPECT_GE(GetTickCount64() - start, 1500u);
+    EXPECT_EQ(mapper.calls.load(), 1);
+}
+
 namespace {
 std::size_t threadCount() {
     HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);

@@ -15,7 +15,9 @@
 struct IpcControllerConfig {
     // Called by every ipcStart; required.
     std::function<std::unique_ptr<FunctionMapper>()> createMapper;
-    // Called first by ipcStop; may be empty.
+    // Called first by ipcStop; may be empty. It must make requests waiting on a printer return:
+    // ipcStop waits for every connection thread, and a thread inside the mapper ends only when
+    // the mapper returns.
     std::function<void()> stopSessions;
     // Empty: servicePipeName().
     std::string pipeName;

@@ -49,7 +49,23 @@ void BcxServiceUsbPort::determineNpaWrapFrom1284String() {
     if (result.outcome != NpaModelCheck::Outcome::Npa) log(NpaModelCheck::logLine(result));
 }
 
+namespace {
+
+uint32_t codeOf(const Exception& e) { return e.code() != 0 ? static_cast<uint32_t>(e.code()) : 1359u; }
+
+}  // namespace
+
 uint32_t BcxServiceUsbPort::connect() {
+    // Callers give back every connect with a disconnect, also a failed one; nothing may raise.
+    try {
+        return connectLocked();
+    } catch (const Exception& e) {
+        log("BcxServiceUsbPort::connect() failed: rc=" + std::to_string(codeOf(e)));
+        return codeOf(e);
+    }
+}
+
+uint32_t BcxServiceUsbPort::connectLocked() {
     CriticalSectionLock guard(connectLock_);
     determineNpaWrapFrom1284String();
     if (!npaWrapping_) return 0;
@@ -193,6 +209,15 @@ void BcxServiceUsbPort::keepShortPacket(const Data& packet) {
 }
 
 uint32_t BcxServiceUsbPort::exchangeBidi(Data& request) {
+    try {
+        return exchangeLocked(request);
+    } catch (const Exception& e) {
+        request.SetStatus(static_cast<int32_t>(codeOf(e)));
+        return codeOf(e);
+    }
+}
+
+uint32_t BcxServiceUsbPort::exchangeLocked(Data& request) {
     if (!npaWrapping_ || !deviceAttached_) {
         request.SetStatus(50);
         return 50;
@@ -221,6 +246,9 @@ void BcxServiceUsbPort::setNpaWrapping(bool on) { npaWrapping_ = on; }
 void BcxServiceUsbPort::setTransportString(const std::string& transportString) {
     CriticalSectionLock guard(connectLock_);
     transportString_ = transportString;
+    // The pipes of the next start follow the new description.
+    std::lock_guard<std::mutex> reader(readerLock_);
+    endpointTransport_ = transportString;
 }
 
 void BcxServiceUsbPort::onWindowsSuspend() {

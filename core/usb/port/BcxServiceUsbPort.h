@@ -72,6 +72,8 @@ private:
     void keepShortPacket(const Data& packet) override;
     void log(const std::string& line) override;
     uint32_t readLoop();
+    uint32_t connectLocked();
+    uint32_t exchangeLocked(Data& request);
 
     const uint8_t channelByte_;
     Data storage_;  // read thread only

@@ -53,4 +53,8 @@ void FramingStep::run(Data& storage, const Data& readBytes, uint8_t channelByte,
             sink.deliverPacket(packet);
         }
     }
+    if (storage.Size() > kMaxPendingBytes) {
+        sink.log("storage buffer dropped: " + std::to_string(storage.Size()) + " bytes without a whole packet");
+        storage.Clear();
+    }
 }

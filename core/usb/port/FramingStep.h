@@ -25,6 +25,10 @@ public:
     // Fewer bytes than this at the head of the buffer wait for the next read: an interpreter
     // needs a packet's first four bytes (start, length, flags) to claim it.
     static constexpr uint32_t kMinimumJudgedBytes = 4;
+    // More unframed bytes than this are dropped (and logged): the largest NPA message is about
+    // 64 KiB, so a buffer this long can only be a device (or plug-in) that never finishes one,
+    // and keeping it would grow the service's memory without end.
+    static constexpr uint32_t kMaxPendingBytes = 1u << 20;
 
     static void run(Data& storage, const Data& readBytes, uint8_t channelByte, InterpreterLookup& lookup,
                     FramingSink& sink);

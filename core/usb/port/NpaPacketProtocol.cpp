@@ -1,5 +1,6 @@
 #include "core/usb/port/NpaPacketProtocol.h"
 
+#include "core/usb/port/FramingStep.h"
 #include "export/common/PropertyAccessor.h"
 
 #include <chrono>
@@ -69,6 +70,8 @@ void NpaPacketProtocol::onData(Data* packet) {
         if (matched) signal_.notify_all();
         manager->Reset(out);
     }
+    // The same bound as the port's own buffer (see FramingStep).
+    if (storage_.Size() > FramingStep::kMaxPendingBytes) storage_.Clear();
 }
 
 void NpaPacketProtocol::send(Data& request) {
@@ -88,7 +91,12 @@ void NpaPacketProtocol::send(Data& request) {
         reply_.Clear();
     }
     while (request.Size() != 0 && sent < total) {
-        port_.exchangeBidi(request);
+        try {
+            port_.exchangeBidi(request);
+        } catch (...) {
+            // The command below must still go back to its manager.
+            request.SetStatus(static_cast<int32_t>(kInternalError));
+        }
         if (request.Status() != 0) break;
         const int32_t n = request.Count();
         if (n <= 0) {

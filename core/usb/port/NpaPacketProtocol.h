@@ -19,6 +19,7 @@ public:
     static constexpr uint32_t kTimedOut = 1460;
     // A write that reports success but takes no bytes.
     static constexpr uint32_t kWriteFault = 29;
+    static constexpr uint32_t kInternalError = 1359;
 
     NpaPacketProtocol(PacketSink& session, Port& port, InterpreterLookup& lookup);
     ~NpaPacketProtocol() override;

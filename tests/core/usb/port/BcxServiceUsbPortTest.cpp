@@ -2,6 +2,7 @@
 // of real reads, replies and time-outs, refusals (model, spooler, detached), unplugging.
 // Every wait is bounded.
 #include "core/usb/port/BcxServiceUsbPort.h"
+#include "core/usb/port/BidiUsbAdapter.h"
 #include "core/usb/port/NpaPacketProtocol.h"
 #include "export/common/PropertyAccessor.h"
 #include "tests/core/usb/port/NpaTestLookup.h"
@@ -368,4 +369,12 @@ TEST_F(BcxServiceUsbPortTest, ConnectCyclesLeaveNoHandleBehind) {
         ASSERT_TRUE(waitForDisconnects(i + 2));
     }
     EXPECT_EQ(freshHandleValue(), before);
+}
+
+TEST(BidiUsbAdapterTest, WithoutLocalQueuesOnThePortNothingPrints) {
+    // This host has no local printer queues: the probe must answer false and keep no handle.
+    BidiUsbAdapter adapter;
+    EXPECT_FALSE(adapter.isPrinting("USB001"));
+    EXPECT_FALSE(adapter.isPrinting("usb001"));
+    EXPECT_EQ(adapter.openQueues(), 0u);
 }

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -94,4 +95,31 @@ TEST(FramingStepTest, OneManagerServesTheWholeStepAndTheLogDumpsLowerCaseHex) {
     ASSERT_FALSE(sink.lines.empty());
     EXPECT_EQ(sink.lines.front(), "BcxServiceUsbPort::read() bytesRead=24 data=a5000640e071010203a500044"
                                   "07e0102a5000500f0000711");
+}
+
+TEST(FramingStepTest, ABufferThatNeverBecomesAPacketIsDroppedAtTheBound) {
+    // A manager that claims everything and always wants more, like a device that never ends one.
+    struct WantsMore final : PacketManager {
+        uint32_t Unwrap(const Data&, Data&, int32_t& consumed) override {
+            consumed = 0;
+            return 234;
+        }
+        uint32_t Reset(Data&) override { return 0; }
+    };
+    struct Lookup : InterpreterLookup {
+        CommandManager* getCommandManager(const std::string&) override { return &commands; }
+        PacketManager* getPacketManager(const Data&) override { return &packets; }
+        NullCommandManager commands;
+        WantsMore packets;
+    } lookup;
+    Data storage;
+    CollectingSink sink;
+    const Bytes chunk(64 * 1024, 0xA5);
+    uint32_t largest = 0;
+    for (int i = 0; i < 40; ++i) {
+        FramingStep::run(storage, toData(chunk), 0, lookup, sink);
+        largest = std::max(largest, storage.Size());
+    }
+    EXPECT_LE(largest, FramingStep::kMaxPendingBytes);
+    EXPECT_TRUE(sink.delivered.empty());
 }

@@ -1,0 +1,28 @@
+#include "core/dispatch/IpcAlertSink.h"
+
+#include "core/ipc/IpcNamedPipeEndpoint.h"
+
+namespace {
+IpcAlertSink& processSink() {
+    static IpcAlertSink* sink = new IpcAlertSink();
+    return *sink;
+}
+}  // namespace
+
+IpcAlertSink::IpcAlertSink(uint32_t callbackMs) : callbackMs_(callbackMs) {}
+
+uint32_t IpcAlertSink::sendCallback(const std::string& endpoint, const std::string& properties,
+                                    const uint8_t* bytes, uint32_t length) {
+    IpcTimeouts timeouts;
+    timeouts.callbackMs = callbackMs_.load();
+    IpcNamedPipeEndpoint callback(timeouts);
+    callback.setProperties(endpoint);
+    return static_cast<uint32_t>(callback.sendCallback(properties, bytes, length));
+}
+
+void IpcAlertSink::install(AlertCallbackRegistry& registry, uint32_t callbackMs) {
+    processSink().setCallbackBound(callbackMs);
+    registry.setSink(&processSink());
+}
+
+void IpcAlertSink::uninstall(AlertCallbackRegistry& registry) { registry.setSink(nullptr); }

@@ -1,0 +1,301 @@
+// The eleven printer functions byte for byte, over sessions on the simulated printer's engine:
+// request parameters, reply layouts, the ids that get no reply, and malformed requests.
+#include "core/dispatch/BcxFunctionMapper.h"
+#include "core/ipc/IpcMessageFrame.h"
+#include "tests/core/ipc/IpcTestBytes.h"
+#include "tests/core/sessions/SessionTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <set>
+#include <thread>
+
+namespace {
+
+constexpr uint32_t kHandle = 0x2001;
+
+std::string hex32(uint32_t v) {
+    char text[12];
+    std::snprintf(text, sizeof text, "%08X", v);
+    return text;
+}
+std::string hex64(uint64_t v) { return hex32(static_cast<uint32_t>(v >> 32)) + hex32(static_cast<uint32_t>(v)); }
+
+// Parameters as they travel: direction, type, 8-byte length, value.
+Bytes id(uint16_t v) { return {static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v)}; }
+Bytes L(uint32_t v, uint8_t direction = 1) { return Hex("0" + std::to_string(direction) + "01" + hex64(4) + hex32(v)); }
+Bytes S(const std::string& s, uint8_t type = 9) {
+    Bytes b = Hex("01" + std::string(type == 9 ? "09" : "0A") + hex64(s.size() + 1));
+    b.insert(b.end(), s.begin(), s.end());
+    b.push_back(0);
+    return b;
+}
+Bytes B(const Bytes& v, uint8_t direction = 1) {
+    Bytes b = Hex("0" + std::to_string(direction) + "0A" + hex64(v.size()));
+    b.insert(b.end(), v.begin(), v.end());
+    return b;
+}
+Bytes RC(uint32_t v) { return L(v, 4); }
+Bytes Out(uint32_t v) { return L(v, 2); }
+
+class BcxFunctionMapperTest : public ::testing::Test {
+protected:
+    void TearDown() override { table_.destroyAll(); }
+
+    // The reply payload; dispatch's code in rc.
+    Bytes call(const Bytes& request, int32_t* rc = nullptr) {
+        Data in = ToData(request);
+        Data out;
+        const int32_t code = mapper_.dispatch(in, out);
+        if (rc != nullptr) *rc = code;
+        return FromData(out);
+    }
+    Bytes queryAll() {
+        std::string text;
+        PropertyAccessor().SetString(text, PropertyAccessor::Interpreter, "Npa");
+        PropertyAccessor().SetString(text, PropertyAccessor::CommandName, "queryAll");
+        CommandManager* manager = lookup_.getCommandManager(text);
+        Command* command = manager->Create(text);
+        Bytes bytes(command->Bytes(), command->Bytes() + command->Size());
+        manager->Destroy(command);
+        return bytes;
+    }
+    void openUsb001() { ASSERT_EQ(call(Concat({id(101), L(7), S("USB001"), L(kHandle)})), Concat({id(101), RC(0)})); }
+
+    RecordingLookup lookup_;
+    EnginePortFactory factory_{lookup_};
+    AlertCallbackRegistry callbacks_;
+    SessionServices services_{lookup_, callbacks_, &factory_, nullptr};
+    PrinterTable table_;
+    PrinterOperations operations_{services_, table_};
+    BcxFunctionMapper mapper_{operations_, callbacks_};
+};
+
+}  // namespace
+
+TEST_F(BcxFunctionMapperTest, OpenPrinterReplyIsTheDocumentedFrame) {
+    Data in = ToData(Concat({id(34), L(1), L(kHandle)}));
+    Data reply;
+    ASSERT_EQ(mapper_.dispatch(in, reply), 0);
+    Data frame;
+    ASSERT_EQ(IpcMessageFrame::encode(reply, frame), 0);
+    EXPECT_EQ(FromData(frame), Hex("00 00 00 10 00 22 04 01 00 00 00 00 00 00 00 04 00 00 00 00"));
+    EXPECT_NE(table_.find(kHandle), nullptr);
+}
+
+TEST_F(BcxFunctionMapperTest, SessionFunctionsByteForByte) {
+    struct Case {
+        const char* what;
+        Bytes request;
+        Bytes reply;
+    };
+    const Case cases[] = {
+        {"open ex on a printer", Concat({id(101), L(1), S("USB001"), L(kHandle)}), Concat({id(101), RC(0)})},
+        {"open ex where none is", Concat({id(101), L(1), S("USB009"), L(0x2009)}), Concat({id(101), RC(1)})},
+        {"enum lower case", Concat({id(25), L(1), S("usb001")}), Concat({id(25), RC(0), Out(kHandle)})},
+        {"enum seven characters", Concat({id(25), L(1), S("USB0001")}), Concat({id(25), RC(1796), Out(0)})},
+        {"set timeout", Concat({id(38), L(1), L(kHandle), S("SET BIDI TIMEOUT"), L(700)}), Concat({id(38), RC(0)})},
+        {"set timeout any case", Concat({id(38), L(1), L(kHandle), S("set Bidi timeout"), L(600)}),
+         Concat({id(38), RC(0)})},
+        {"trailing blank", Concat({id(38), L(1), L(kHandle), S("SET BIDI TIMEOUT "), L(1)}), Concat({id(38), RC(50)})},
+        {"timeout, no session", Concat({id(38), L(1), L(0x2002), S("SET BIDI TIMEOUT"), L(1)}), Concat({id(38), RC(6)})},
+        {"language", Concat({id(39), L(1), L(kHandle), S("Set Language Id"), S("de"), L(0)}), Concat({id(39), RC(0)})},
+        {"unknown string", Concat({id(39), L(1), L(kHandle), S("SET LANGUAGE"), S("de"), L(0)}),
+         Concat({id(39), RC(50)})},
+        {"language, no session", Concat({id(39), L(1), L(0x2002), S("SET LANGUAGE ID"), S("de"), L(0)}),
+         Concat({id(39), RC(6)})},
+        {"unregister, never registered", Concat({id(42), L(5), L(kHandle)}), Concat({id(42), RC(1)})},
+        {"unregister, no session", Concat({id(42), L(5), L(0x2002)}), Concat({id(42), RC(6)})},
+        {"open again", Concat({id(34), L(1), L(kHandle)}), Concat({id(34), RC(0)})},
+        {"close", Concat({id(21), L(1), L(kHandle)}), Concat({id(21), RC(0)})},
+        {"last close", Concat({id(21), L(1), L(kHandle)}), Concat({id(21), RC(0)})},
+        {"close, no session", Concat({id(21), L(1), L(kHandle)}), Concat({id(21), RC(6)})},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        int32_t rc = -1;
+        EXPECT_EQ(call(c.request, &rc), c.reply);
+        EXPECT_EQ(rc, 0);
+        if (std::string(c.what) == "set timeout any case") {
+            EXPECT_EQ(table_.find(kHandle)->replyTimeout(), 600u);
+        }
+        if (std::string(c.what) == "language") {
+            EXPECT_TRUE(table_.find(kHandle)->languageChanged());
+        }
+    }
+    EXPECT_EQ(table_.size(), 0u);
+}
+
+TEST_F(BcxFunctionMapperTest, ExchangesCarryTheRequestedSizeAndTheReturnedLength) {
+    openUsb001();
+    const Bytes query = queryAll();
+    const Bytes answer = NpaPrinterEngine().defaultReply(NpaRequestKind::QueryAll, query);
+    ASSERT_GT(answer.size(), 4u);
+    const uint32_t n = static_cast<uint32_t>(answer.size());
+    Bytes padded = answer;
+    padded.resize(n + 40, 0);  // zeros past the printer's bytes
+    // The request length may be shorter than the bytes sent: only that many go to the printer.
+    Bytes longer = query;
+    longer.push_back(0xEE);
+
+    struct Case {
+        const char* what;
+        uint16_t function;
+        Bytes request;
+        uint32_t size;
+        Bytes reply;
+    };
+    const Case cases[] = {
+        {"npa", 26, longer, n + 40, Concat({id(26), RC(0), B(padded, 2), Out(n)})},
+        {"bidi", 27, query, n + 40, Concat({id(27), RC(0), B(padded, 2), Out(n)})},
+        {"npa size 0: 87, no array", 26, query, 0, Concat({id(26), RC(87), Out(0)})},
+        {"bidi size 0: 122, empty array", 27, query, 0, Concat({id(27), RC(122), B({}, 2), Out(n)})},
+        {"too small: zeros and the needed length", 26, query, 4, Concat({id(26), RC(122), B(Bytes(4, 0), 2), Out(n)})},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const uint32_t length = static_cast<uint32_t>(query.size());
+        EXPECT_EQ(call(Concat({id(c.function), L(3), L(kHandle), B(c.request), L(length), L(c.size)})), c.reply);
+    }
+}
+
+TEST_F(BcxFunctionMapperTest, RegistrationStoresTheCallbackFirstAndRefusesNonLocalPipes) {
+    openUsb001();
+    const std::string pipe = "<PIPENAME>tolvex-cb-1</PIPENAME>";
+    EXPECT_EQ(call(Concat({id(35), L(11), L(kHandle), L(1), S(pipe)})), Concat({id(35), RC(0)}));
+    EXPECT_EQ(table_.find(kHandle)->registrationCount(), 1u);
+    // No session for the handle, but the callback is recorded before the lookup.
+    EXPECT_EQ(call(Concat({id(35), L(12), L(0x2002), L(1), S("<PIPENAME>cb-12</PIPENAME>")})), Concat({id(35), RC(6)}));
+    CallbackRecord record;
+    ASSERT_TRUE(callbacks_.find(12, record));
+    EXPECT_EQ(record.endpoint, "<PIPENAME>cb-12</PIPENAME>");
+
+    struct Case {
+        const char* what;
+        std::string text;
+        uint32_t code;
+    };
+    const Case refused[] = {
+        {"another host", "<HOSTNAME>printsrv</HOSTNAME><PIPENAME>cb</PIPENAME>", 123},
+        {"a path", "<PIPENAME>..\\..\\C:\\x</PIPENAME>", 123},
+        {"a slash", "<PIPENAME>a/b</PIPENAME>", 123},
+        {"a leading backslash", "<PIPENAME>\\x</PIPENAME>", 123},
+        {"no pipe", "<HOSTNAME>.</HOSTNAME>", 123},
+        {"261 characters", "<PIPENAME>" + std::string(261 - 21, 'p') + "</PIPENAME>", 122},
+    };
+    for (const Case& c : refused) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(call(Concat({id(35), L(13), L(kHandle), L(1), S(c.text)})), Concat({id(35), RC(c.code)}));
+        EXPECT_FALSE(callbacks_.find(13, record));
+    }
+    // 260 characters is still a callback text.
+    const std::string longest = "<PIPENAME>" + std::string(260 - 21, 'p') + "</PIPENAME>";
+    EXPECT_EQ(call(Concat({id(35), L(14), L(kHandle), L(2), S(longest)})), Concat({id(35), RC(0)}));
+    EXPECT_EQ(call(Concat({id(42), L(14), L(kHandle)})), Concat({id(42), RC(0)}));
+    EXPECT_EQ(call(Concat({id(42), L(11), L(kHandle)})), Concat({id(42), RC(0)}));
+    EXPECT_EQ(table_.find(kHandle)->registrationCount(), 0u);
+}
+
+TEST_F(BcxFunctionMapperTest, ClientIdsAreConsecutiveAndNeverZero) {
+    const Bytes request = Concat({id(2), S("client")});
+    const Bytes first = call(request);
+    const Bytes second = call(request);
+    ASSERT_EQ(first.size(), 2u + 14u + 14u);
+    const auto idOf = [](const Bytes& reply) {
+        IpcParameterReader in(reply.data() + 16, reply.size() - 16);
+        uint32_t value = 0;
+        EXPECT_EQ(in.longValue(value, IpcParameter::kDirectionOut), 0);
+        return value;
+    };
+    EXPECT_EQ(Bytes(first.begin(), first.begin() + 16), Concat({id(2), RC(0)}));
+    EXPECT_EQ(idOf(second), idOf(first) + 1);
+
+    std::atomic<uint32_t> counter(0xFFFFFFFFu);
+    EXPECT_EQ(BcxFunctionMapper::takeClientId(counter), 0xFFFFFFFFu);
+    EXPECT_EQ(BcxFunctionMapper::takeClientId(counter), 1u);
+    EXPECT_EQ(BcxFunctionMapper::takeClientId(counter), 2u);
+
+    // Connections asking at once never get the same id.
+    std::vector<uint32_t> ids[4];
+    std::vector<std::thread> threads;
+    for (auto& list : ids) {
+        threads.emplace_back([&list, &counter] {
+            for (int i = 0; i < 2000; ++i) list.push_back(BcxFunctionMapper::takeClientId(counter));
+        });
+    }
+    for (auto& t : threads) t.join();
+    std::set<uint32_t> distinct;
+    for (const auto& list : ids) distinct.insert(list.begin(), list.end());
+    EXPECT_EQ(distinct.size(), 8000u);
+}
+
+TEST_F(BcxFunctionMapperTest, WrongDirectionOrTypeLeavesTheBareIdAndOtherIdsNoReply) {
+    int32_t rc = -1;
+    EXPECT_EQ(call(Concat({id(34), L(1, 2), L(kHandle)}), &rc), id(34));
+    EXPECT_EQ(rc, 0);
+    EXPECT_EQ(call(Concat({id(34), S("USB001"), L(kHandle)})), id(34));
+    EXPECT_EQ(call(Concat({id(26), L(1), L(kHandle), S("x", 9), L(1), L(1)})), id(26));
+    EXPECT_EQ(table_.size(), 0u);
+
+    const struct {
+        const char* what;
+        Bytes request;
+        int32_t code;
+    } dropped[] = {
+        {"empty", {}, 22},
+        {"one byte", {0x00}, 1},
+        {"enum printers (24)", Concat({id(24), L(1)}), 1},
+        {"unused id 64", Concat({id(64), L(1)}), 1},
+        {"onCallback", Concat({id(1001), S("x")}), 1},
+        {"not in the table", id(0xFFFF), 1},
+    };
+    for (const auto& d : dropped) {
+        SCOPED_TRACE(d.what);
+        EXPECT_EQ(call(d.request, &rc), Bytes());
+        EXPECT_EQ(rc, d.code);
+    }
+}
+
+TEST_F(BcxFunctionMapperTest, MalformedRequestsAreRefusedWithACode) {
+    openUsb001();
+    Bytes cut = Concat({id(34), L(1), L(kHandle)});
+    cut.resize(cut.size() - 2);  // ends inside the handle
+    Bytes noZero = Concat({id(25), L(1), S("USB001")});
+    noZero.back() = 'X';  // the string's last byte is not its zero
+    Bytes overlong = Concat({id(26), L(1), L(kHandle), B(Hex("A5 00 04 00")), L(4), L(8)});
+    overlong[2 + 14 + 14 + 9] = 0x40;  // the byte array claims 64 bytes that never came
+
+    const struct {
+        const char* what;
+        Bytes request;
+        Bytes reply;
+    } cases[] = {
+        {"ends inside a parameter", cut, Concat({id(34), RC(24)})},
+        {"string without its zero", noZero, Concat({id(25), RC(13)})},
+        {"length past the end", overlong, Concat({id(26), RC(24)})},
+        {"request length above the array", Concat({id(26), L(1), L(kHandle), B(Hex("A5 00 04 00")), L(5), L(8)}),
+         Concat({id(26), RC(24)})},
+        {"reply size above the cap",
+         Concat({id(27), L(1), L(kHandle), B(Hex("A5 00 04 00")), L(4), L(IpcMessageFrame::kMaxExchangeReplySize + 1)}),
+         Concat({id(27), RC(87)})},
+        {"missing last parameter", Concat({id(39), L(1), L(kHandle), S("SET LANGUAGE ID"), S("de")}),
+         Concat({id(39), RC(24)})},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        int32_t rc = -1;
+        EXPECT_EQ(call(c.request, &rc), c.reply);
+        EXPECT_EQ(rc, 0);
+    }
+    EXPECT_FALSE(table_.find(kHandle)->languageChanged());
+    // Nothing of the refused exchanges reached the printer: only the NPA-mode of connects.
+    EXPECT_EQ(factory_.last->writes, 0);
+
+    // The largest reply size allowed still fits one frame.
+    const Bytes reply = call(Concat({id(27), L(1), L(kHandle), B(queryAll()), L(static_cast<uint32_t>(queryAll().size())),
+                                     L(IpcMessageFrame::kMaxExchangeReplySize)}));
+    Data frame;
+    EXPECT_EQ(IpcMessageFrame::encode(ToData(reply), frame), 0);
+    EXPECT_EQ(Bytes(reply.begin(), reply.begin() + 16), Concat({id(27), RC(0)}));
+}

@@ -1,0 +1,270 @@
+// The road of a request and of an alert under Wine, in-process: IPCController with the service's
+// mapper on a pipe of the test's own, a client of the client library, the USB port on the
+// simulated printer (found by enumeration beside the test-branded program), the NPA plug-in
+// through the interpreter manager, and callback pipes served by clients. Every wait is bounded.
+#include "client/TolvexClient.h"
+#include "config/Localize.h"
+#include "core/dispatch/DispatchWiring.h"
+#include "core/dispatch/IpcAlertSink.h"
+#include "core/interpreters/InterpreterManager.h"
+#include "core/ipc/IpcParameterReader.h"
+#include "core/ipc/IpcParameterWriter.h"
+#include "core/sessions/UsbPortFactory.h"
+#include "core/usb/port/InterpreterManagerLookup.h"
+#include "export/common/PropertyAccessor.h"
+#include "tests/config/TestBranding.h"
+#include "tests/core/ipc/IpcTestPipes.h"
+#include "tools/simulator/NpaPrinterSimulator.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <thread>
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+constexpr uint32_t kHandle = 0x2001;
+constexpr uint32_t kCallbackMs = 500;
+constexpr uint32_t kCallMs = 10000;
+constexpr uint8_t kOut = IpcParameter::kDirectionOut;
+
+std::string testFolder() {
+    char path[MAX_PATH] = {};
+    const DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
+    const std::string full(path, n);
+    return full.substr(0, full.rfind('\\') + 1);
+}
+
+// The n-th alert a fresh simulated printer sends.
+Bytes alertNumber(int n) {
+    NpaPrinterEngine engine;
+    NpaPrinterWrite write;
+    for (int i = 0; i < n; ++i) {
+        engine.emitAlert(0);
+        engine.takeDue(0, write);
+    }
+    return write.bytes;
+}
+
+class DispatchEndToEndTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        branding_.writeConfig(branding_.configXml());
+        Localize::createInstance(nullptr, branding_.modulePath());
+        plugIn_ = branding_.folder() + Localize::getInstance().getManufacturerPrefix() + "__ovra.dll";
+        ASSERT_TRUE(CopyFileA((testFolder() + "Qv__ovra.dll").c_str(), plugIn_.c_str(), FALSE));
+        std::string text;
+        PropertyAccessor().SetString(text, PropertyAccessor::Prefix, Localize::getInstance().getManufacturerPrefix() + "__");
+        InterpreterManager::createInstance(text);
+
+        const std::string devicePath = "\\\\.\\pipe\\" + TestBranding::uniqueName("QsSim") + "\\USB001";
+        simulator_.reset(new NpaPrinterSimulator(devicePath));
+        simulator_->start();
+        declarations_ = branding_.folder() + "simulated-printers.xml";
+        std::ofstream file(declarations_, std::ios::binary | std::ios::trunc);
+        file << "<printers><printer><PortNumber>1</PortNumber>"
+                "<InstanceId>USB\\VID_1A2B&amp;PID_0C3D\\SIM0001</InstanceId><DevicePath>"
+             << devicePath << "</DevicePath><DeviceId>MFG:Quorvel;MODEL:Q100 Series;CMD:NPA;</DeviceId></printer></printers>";
+        ASSERT_TRUE(file.good());
+        file.close();
+
+        pipeName_ = uniquePipeName("disp");
+        IpcControllerConfig config;
+        config.pipeName = pipeName_;
+        config.timeouts.callbackMs = kCallbackMs;
+        DispatchWiring::wire(config, operations_, callbacks_);
+        config.stopSessions = [this] { table_.destroyAll(); };
+        IPCController::configure(config);
+        IPCController::ipcStart();
+    }
+    void TearDown() override {
+        IPCController::ipcStop();
+        IpcAlertSink::uninstall(callbacks_);
+        table_.destroyAll();
+        if (simulator_) simulator_->stop();
+        InterpreterManager::destroyInstance();
+        DeleteFileA(plugIn_.c_str());
+        DeleteFileA(declarations_.c_str());
+        Localize::destroyInstance();
+    }
+
+    // Sends one request; the reply's return code (its payload in reply), or -1 when the call
+    // itself failed or the reply does not echo the id.
+    int32_t call(const Data& request, Data& reply) {
+        const int32_t rc = TolvexClient::call(pipeName_, request, reply, kCallMs);
+        EXPECT_EQ(rc, 0);
+        IpcParameterReader in(reply);
+        uint16_t sent = 0, echoed = 0;
+        IpcParameterReader(request).functionId(sent);
+        int32_t code = -1;
+        if (rc != 0 || in.functionId(echoed) != 0 || echoed != sent || in.returnCode(code) != 0) return -1;
+        return code;
+    }
+    int32_t call(const Data& request) {
+        Data reply;
+        return call(request, reply);
+    }
+    uint32_t clientId() {
+        Data request, reply;
+        IpcParameterWriter(request).functionId(2).string(1, "test client");
+        EXPECT_EQ(call(request, reply), 0);
+        IpcParameterReader in(reply);
+        uint16_t function = 0;
+        int32_t code = 0;
+        uint32_t id = 0;
+        in.functionId(function);
+        in.returnCode(code);
+        EXPECT_EQ(in.longValue(id, kOut), 0);
+        return id;
+    }
+    Data handleRequest(uint16_t function, uint32_t client) {
+        Data request;
+        IpcParameterWriter(request).functionId(function).longValue(1, client).longValue(1, kHandle);
+        return request;
+    }
+    int32_t open() {
+        Data request;
+        IpcParameterWriter(request).functionId(101).longValue(1, 0).string(1, "USB001").longValue(1, kHandle);
+        return call(request);
+    }
+    int32_t registerFor(uint32_t client, const std::string& endpoint) {
+        Data request;
+        IpcParameterWriter(request).functionId(35).longValue(1, client).longValue(1, kHandle).longValue(1, 1).string(
+            1, endpoint);
+        return call(request);
+    }
+    Bytes queryAll() {
+        std::string text;
+        PropertyAccessor().SetString(text, PropertyAccessor::Interpreter, "Npa");
+        PropertyAccessor().SetString(text, PropertyAccessor::CommandName, "queryAll");
+        CommandManager* manager = lookup_.getCommandManager(text);
+        Command* command = manager->Create(text);
+        Bytes bytes(command->Bytes(), command->Bytes() + command->Size());
+        manager->Destroy(command);
+        return bytes;
+    }
+
+    TestBranding branding_;
+    std::string plugIn_;
+    std::string declarations_;
+    std::string pipeName_;
+    std::unique_ptr<NpaPrinterSimulator> simulator_;
+    InterpreterManagerLookup lookup_;
+    UsbPortFactory factory_{lookup_};
+    AlertCallbackRegistry callbacks_;
+    SessionServices services_{lookup_, callbacks_, &factory_, nullptr};
+    PrinterTable table_;
+    PrinterOperations operations_{services_, table_};
+};
+
+}  // namespace
+
+TEST_F(DispatchEndToEndTest, ClientOpensExchangesQueryAllAndCloses) {
+    ASSERT_EQ(open(), 0);
+    const Bytes query = queryAll();
+    Data request, reply;
+    IpcParameterWriter(request)
+        .functionId(26)
+        .longValue(1, 0)
+        .longValue(1, kHandle)
+        .byteArray(1, query.data(), query.size())
+        .longValue(1, static_cast<uint32_t>(query.size()))
+        .longValue(1, 2048);
+    ASSERT_EQ(call(request, reply), 0);
+    IpcParameterReader in(reply);
+    uint16_t function = 0;
+    int32_t code = -1;
+    Bytes answer;
+    uint32_t length = 0;
+    in.functionId(function);
+    in.returnCode(code);
+    ASSERT_EQ(in.byteArray(answer, kOut), 0);
+    ASSERT_EQ(in.longValue(length, kOut), 0);
+    EXPECT_EQ(in.remaining(), 0u);
+    ASSERT_EQ(answer.size(), 2048u);
+    ASSERT_GT(length, 4u);
+    ASSERT_LE(length, 2048u);
+    EXPECT_EQ(Bytes(answer.begin(), answer.begin() + length), NpaPrinterEngine().defaultReply(NpaRequestKind::QueryAll, query));
+    EXPECT_EQ(Bytes(answer.begin() + length, answer.end()), Bytes(2048 - length, 0));
+    EXPECT_EQ(simulator_->countOf(NpaRequestKind::QueryAll), 1u);
+
+    EXPECT_EQ(call(handleRequest(21, 0)), 0);
+    EXPECT_EQ(table_.size(), 0u);
+    EXPECT_EQ(call(handleRequest(21, 0)), 6);
+    // A function the service does not handle: the pipe closes without a reply.
+    Data enumPrinters, nothing;
+    IpcParameterWriter(enumPrinters).functionId(24).longValue(1, 0);
+    EXPECT_EQ(TolvexClient::call(pipeName_, enumPrinters, nothing, kCallMs), TolvexClient::kNoReply);
+}
+
+TEST_F(DispatchEndToEndTest, AlertsReachCallbackPipesAndASilentClientDelaysOthersAtMostTheBound) {
+    ASSERT_EQ(open(), 0);
+    // The silent client has the lower id, so it is called first.
+    const uint32_t silentId = clientId();
+    const uint32_t id = clientId();
+    ASSERT_EQ(id, silentId + 1);
+    CallbackPipe silent(uniquePipeName("silent"));
+    CallbackPipe served(uniquePipeName("served"));
+    ASSERT_EQ(registerFor(silentId, "<PIPENAME>" + silent.name() + "</PIPENAME>"), 0);
+    ASSERT_EQ(registerFor(id, "<PIPENAME>" + served.name() + "</PIPENAME>"), 0);
+    ASSERT_TRUE(simulator_->isRegistered());
+
+    std::string text;
+    Bytes packet;
+    ULONGLONG answeredAt = 0;
+    int32_t served1 = -1;
+    std::thread client([&] {
+        served1 = served.serveOne(
+            [&](const std::string& t, const Bytes& p) {
+                answeredAt = GetTickCount64();
+                text = t;
+                packet = p;
+                return 0;
+            },
+            kCallMs);
+    });
+    const ULONGLONG sentAt = GetTickCount64();
+    ASSERT_TRUE(simulator_->sendAlert());
+    client.join();
+    ASSERT_EQ(served1, 0);
+    EXPECT_EQ(text, "<Handler>AlertHandler</Handler><Handle>8193</Handle><ClientId>" + std::to_string(id) + "</ClientId>");
+    EXPECT_EQ(packet, alertNumber(1));
+    const ULONGLONG delay = answeredAt - sentAt;
+    // The silent client really was waited for, and for no longer than the bound.
+    EXPECT_GE(delay, kCallbackMs * 6 / 10);
+    EXPECT_LT(delay, kCallbackMs + 1500);
+
+    Data unregister = handleRequest(42, silentId);
+    EXPECT_EQ(call(unregister), 0);
+    EXPECT_EQ(call(handleRequest(42, id)), 0);
+    EXPECT_TRUE(simulator_->waitForRegistered(false, 5000));
+}
+
+TEST_F(DispatchEndToEndTest, CallbacksToAnotherHostOrAPathAreRefused) {
+    ASSERT_EQ(open(), 0);
+    const uint32_t id = clientId();
+    EXPECT_EQ(registerFor(id, "<HOSTNAME>printsrv</HOSTNAME><PIPENAME>cb</PIPENAME>"), 123);
+    EXPECT_EQ(registerFor(id, "<PIPENAME>..\\..\\C:\\Windows\\x</PIPENAME>"), 123);
+
+    // The sink refuses such a record on its own too, at once, without opening anything.
+    IpcAlertSink sink(kCallbackMs);
+    const Bytes alert = alertNumber(1);
+    const char* const endpoints[] = {"<HOSTNAME>printsrv</HOSTNAME><PIPENAME>cb</PIPENAME>",
+                                     "<PIPENAME>..\\x</PIPENAME>", "<PIPENAME>C:\\x</PIPENAME>",
+                                     "<PIPENAME>\\\\printsrv\\pipe\\cb</PIPENAME>", "<PIPENAME>a/../b</PIPENAME>"};
+    for (const char* endpoint : endpoints) {
+        SCOPED_TRACE(endpoint);
+        const ULONGLONG start = GetTickCount64();
+        EXPECT_EQ(sink.sendCallback(endpoint, "<Handler>AlertHandler</Handler>", alert.data(),
+                                    static_cast<uint32_t>(alert.size())),
+                  123u);
+        EXPECT_LT(GetTickCount64() - start, 200u);
+    }
+    // A local pipe nobody serves is given up on within the bound.
+    const ULONGLONG start = GetTickCount64();
+    EXPECT_NE(sink.sendCallback("<PIPENAME>" + uniquePipeName("nobody") + "</PIPENAME>", "<Handler>AlertHandler</Handler>",
+                                alert.data(), static_cast<uint32_t>(alert.size())),
+              0u);
+    EXPECT_LT(GetTickCount64() - start, kCallbackMs + 1000);
+}

@@ -206,13 +206,13 @@ void Service::OnStart() {
 
 void Service::OnStop() {
     log("+ Service::OnStop()");
-    stopSequence("Service::OnStop()");
+    stopSequence();
     log("- Service::OnStop()");
 }
 
 void Service::OnShutdown() {
     log("+ Service::OnShutdown()");
-    stopSequence("Service::OnShutdown()");
+    stopSequence();
     log("- Service::OnShutdown()");
 }
 
@@ -220,7 +220,7 @@ void Service::OnShutdown() {
 // (and uninstall, which polls it) knows the stop is under way and how long to allow. A stop
 // routine that fails still ends in a "stopped" report: otherwise the dispatcher would never
 // return and the service would hang in stop pending until the machine restarts.
-void Service::stopSequence(const char*) {
+void Service::stopSequence() {
     ServiceState& s = state();
     s.status.dwCurrentState = SERVICE_STOP_PENDING;
     s.status.dwCheckPoint = 1;

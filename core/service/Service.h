@@ -52,6 +52,6 @@ public:
     static SERVICE_STATUS status();
 
 private:
-    static void stopSequence(const char* name);
+    static void stopSequence();
     static void report();
 };

@@ -174,6 +174,12 @@ uint32_t NotifierWindow::run() {
 
 bool NotifierWindow::stop() {
     if (!thread_) return true;
+    if (window_.load() == nullptr && thread_->isRunning()) {
+        // Setup still under way: its message queue may not exist yet, and a quit posted now
+        // would be lost.
+        const HANDLE waitFor[2] = {ready_.handle(), thread_->handle()};
+        WaitForMultipleObjects(2, waitFor, FALSE, kReadyWaitMilliseconds);
+    }
     if (window_.load() != nullptr) PostThreadMessageA(thread_->threadId(), WM_QUIT, 0, 0);
     return thread_->waitForEnd(kStopWaitMilliseconds);
 }

@@ -241,6 +241,9 @@ int32_t BcxFunctionMapper::setLongPrinter(IpcParameterReader& in, Data& reply) {
     if (rc == 0) rc = in.longValue(value);
     if (rc != 0) return stop(rc, reply);
     if (!equalsIgnoringCase(setting, "SET BIDI TIMEOUT")) return answer(kUnknownSetting, reply);
+    // An exchange waits this long holding its printer's session lock, so every other client of
+    // the printer waits with it: no client may make that wait unbounded.
+    if (value > kMaxReplyTimeoutMs) return answer(kBadArgument, reply);
     return answer(operations_.setTimeout(handle, value), reply);
 }
 

@@ -4,6 +4,7 @@
 
 namespace {
 IpcAlertSink& processSink() {
+    // Left alive at exit: a printer's read thread may still be inside a callback then.
     static IpcAlertSink* sink = new IpcAlertSink();
     return *sink;
 }

@@ -98,6 +98,8 @@ TEST_F(BcxFunctionMapperTest, SessionFunctionsByteForByte) {
         {"set timeout", Concat({id(38), L(1), L(kHandle), S("SET BIDI TIMEOUT"), L(700)}), Concat({id(38), RC(0)})},
         {"set timeout any case", Concat({id(38), L(1), L(kHandle), S("set Bidi timeout"), L(600)}),
          Concat({id(38), RC(0)})},
+        {"timeout above the bound", Concat({id(38), L(1), L(kHandle), S("SET BIDI TIMEOUT"), L(120001)}),
+         Concat({id(38), RC(87)})},
         {"trailing blank", Concat({id(38), L(1), L(kHandle), S("SET BIDI TIMEOUT "), L(1)}), Concat({id(38), RC(50)})},
         {"timeout, no session", Concat({id(38), L(1), L(0x2002), S("SET BIDI TIMEOUT"), L(1)}), Concat({id(38), RC(6)})},
         {"language", Concat({id(39), L(1), L(kHandle), S("Set Language Id"), S("de"), L(0)}), Concat({id(39), RC(0)})},

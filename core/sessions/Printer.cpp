@@ -241,9 +241,10 @@ uint32_t Printer::RegisterForAlerts(const AlertRegistration& registration) {
         PropertyAccessor accessor;
         accessor.SetString(text, PropertyAccessor::Interpreter, "Npa");
         accessor.SetLong(text, PropertyAccessor::NewAlertMask, newMask);
-        // The printer already reports the old mask's classes: only the classes the merged mask
-        // changes are sent. A new language id must reach every class, so then all are sent.
-        accessor.SetLong(text, PropertyAccessor::CurrentAlertMask, changedBefore ? 0 : oldMask);
+        // Every class of the merged mask is registered again, not only the changed ones: the
+        // printer may have dropped earlier registrations (a power cycle), and a registration it
+        // already holds is harmless to repeat.
+        accessor.SetLong(text, PropertyAccessor::CurrentAlertMask, 0);
         addLanguage(text);
     }
     const uint32_t result = sendAlertCommands(text, true);

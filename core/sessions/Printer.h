@@ -62,6 +62,10 @@ public:
     void setLanguageId(const std::string& languageId);
     // The reply time-out of the next exchange only.
     void setTimeout(uint32_t milliseconds);
+    // The service is stopping: a waiting exchange ends now with 995, later ones at once.
+    void abort() {
+        if (protocol_ != nullptr) protocol_->abort();
+    }
 
     CriticalSection& sessionLock() { return sessionLock_; }
     uint32_t handle() const { return handle_; }

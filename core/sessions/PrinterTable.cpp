@@ -52,6 +52,9 @@ void PrinterTable::destroyAll() {
         std::lock_guard<std::mutex> guard(tableLock_);
         removed.swap(printers_);
     }
+    // A request waiting for its reply holds its session; cut the wait short so that the session
+    // is released now rather than after a reply time-out.
+    for (const auto& entry : removed) entry.second->abort();
 }
 
 size_t PrinterTable::size() const {

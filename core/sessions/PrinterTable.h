@@ -24,6 +24,7 @@ public:
     void insert(uint32_t handle, const std::shared_ptr<Printer>& printer);
     // Removes the session if it is still the one given (another may have replaced it).
     void erase(uint32_t handle, const std::shared_ptr<Printer>& printer);
+    // Empties the table; exchanges still waiting on a removed session end at once with 995.
     void destroyAll();
     size_t size() const;
 

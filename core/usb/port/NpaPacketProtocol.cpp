@@ -11,6 +11,7 @@ NpaPacketProtocol::NpaPacketProtocol(PacketSink& session, Port& port, Interprete
       pendingCommand_(nullptr),
       acknowledgeSeen_(false),
       replied_(false),
+      aborted_(false),
       replyTimeout_(kDefaultTimeout) {}
 
 NpaPacketProtocol::~NpaPacketProtocol() {
@@ -74,7 +75,20 @@ void NpaPacketProtocol::onData(Data* packet) {
     if (storage_.Size() > FramingStep::kMaxPendingBytes) storage_.Clear();
 }
 
+void NpaPacketProtocol::abort() {
+    std::lock_guard<std::mutex> guard(lock_);
+    aborted_ = true;
+    signal_.notify_all();
+}
+
 void NpaPacketProtocol::send(Data& request) {
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        if (aborted_) {
+            request.SetStatus(static_cast<int32_t>(kAborted));
+            return;
+        }
+    }
     const uint32_t total = request.Size();
     uint32_t sent = 0;
     std::string text;
@@ -111,8 +125,12 @@ void NpaPacketProtocol::send(Data& request) {
         std::unique_lock<std::mutex> guard(lock_);
         for (;;) {
             const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(replyTimeout_.load());
-            signal_.wait_until(guard, deadline, [&] { return replied_ || acknowledgeSeen_; });
+            signal_.wait_until(guard, deadline, [&] { return replied_ || acknowledgeSeen_ || aborted_; });
             if (replied_) break;
+            if (aborted_) {
+                request.SetStatus(static_cast<int32_t>(kAborted));
+                break;
+            }
             if (acknowledgeSeen_) {
                 // The printer is working on it: each acknowledge grants a full time-out again.
                 acknowledgeSeen_ = false;

@@ -20,6 +20,8 @@ public:
     // A write that reports success but takes no bytes.
     static constexpr uint32_t kWriteFault = 29;
     static constexpr uint32_t kInternalError = 1359;
+    // The send was cut short because the service is stopping.
+    static constexpr uint32_t kAborted = 995;
 
     NpaPacketProtocol(PacketSink& session, Port& port, InterpreterLookup& lookup);
     ~NpaPacketProtocol() override;
@@ -29,6 +31,10 @@ public:
     void send(Data& request) override;
     void setTimeout(uint32_t milliseconds) override;
     uint32_t timeout() const { return replyTimeout_.load(); }
+
+    // Ends a waiting send at once with status 995 and refuses every later send the same way, so
+    // that a stopping service never waits out a reply time-out. Any thread; cannot be undone.
+    void abort();
 
     // The packet that answered the last send, captured when it matched: later packets (alerts)
     // cannot replace it. False, and reply untouched, when the last send got no reply.
@@ -46,6 +52,7 @@ private:
     Command* pendingCommand_;
     bool acknowledgeSeen_;
     bool replied_;
+    bool aborted_;
     Data reply_;
     std::atomic<uint32_t> replyTimeout_;
 };

@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -136,6 +137,31 @@ TEST_F(NpaPacketProtocolTest, NoReplyWithinTheTimeOutGives1460) {
     EXPECT_LT(msSince(start), 5000);
     Data reply;
     EXPECT_FALSE(protocol.takeReply(reply));
+}
+
+TEST_F(NpaPacketProtocolTest, AbortEndsAWaitingSendAndRefusesLaterOnes) {
+    NpaPacketProtocol protocol(session, port, lookup);
+    {
+        std::lock_guard<std::mutex> guard(port.lock_);
+        port.engine.setDefaultBehaviour(NpaReplyBehaviour{true, 0, 0, 0, 0, 0, false, false, false});
+    }
+    auto writes = [&] {
+        std::lock_guard<std::mutex> guard(port.lock_);
+        return port.writes;
+    };
+    Data query = request(lookup, "queryAll");
+    const auto start = Clock::now();
+    std::thread waiter([&] { protocol.send(query); });
+    // The send is waiting once the printer has seen the request; the default time-out is 10 s.
+    while (writes() == 0 && msSince(start) < 5000) std::this_thread::yield();
+    protocol.abort();
+    waiter.join();
+    EXPECT_EQ(query.Status(), 995);
+    EXPECT_LT(msSince(start), 5000);
+    Data again = request(lookup, "queryAll");
+    protocol.send(again);
+    EXPECT_EQ(again.Status(), 995);
+    EXPECT_EQ(writes(), 1) << "an aborted protocol must not write";
 }
 
 TEST_F(NpaPacketProtocolTest, RequestsWithoutReplyAndRefusedWritesReturnAtOnce) {

@@ -75,6 +75,11 @@ void NotifierWindow::destroy() {
     CriticalSectionLock guard(s.lock);
     NotifierWindow* existing = s.instance.load(std::memory_order_relaxed);
     if (existing == nullptr) return;
+    // The registration goes first, from the caller's thread: in a service process Wine's
+    // unregistration blocks on a thread other than the control thread while a stop control is
+    // being handled, so left to the message thread it would hold the stop for ever. The message
+    // thread no longer touches the registration once its window exists and its loop runs.
+    if (existing->window() != nullptr) existing->notification_.reset();
     if (!existing->stop()) {
         // The hooks it runs are bounded (each port's stop waits a few seconds at most), so the
         // join below ends; the thread still uses the window state and the sink until then.

@@ -64,8 +64,8 @@ private:
     std::string windowName_;
     DeviceEventSink* sink_;
     std::atomic<HWND> window_;
-    UniqueDevNotify notification_;  // used by the message thread only
-    bool classRegistered_;          // likewise
+    UniqueDevNotify notification_;  // set by the message thread during setup; released by destroy()
+    bool classRegistered_;          // message thread only
     Event ready_;
     std::unique_ptr<RunnableMethod<NotifierWindow>> runnable_;
     std::unique_ptr<Thread> thread_;  // declared last: joined before the rest goes

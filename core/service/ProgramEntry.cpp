@@ -1,0 +1,103 @@
+#include "core/service/ProgramEntry.h"
+
+#include "config/Localize.h"
+#include "core/dispatch/DispatchWiring.h"
+#include "core/ipc/IPCController.h"
+#include "core/service/PrinterTableEventSink.h"
+#include "core/service/Service.h"
+#include "core/service/ServiceEnvironment.h"
+#include "core/service/ServiceInstaller.h"
+#include "core/sessions/PrinterOperations.h"
+#include "core/sessions/PrinterTable.h"
+#include "core/sessions/UsbPortFactory.h"
+#include "core/usb/port/InterpreterManagerLookup.h"
+#include "logging/LogFacade.h"
+#include "runtime/Exception.h"
+#include "runtime/Win32.h"
+
+namespace {
+
+const char kComponent[] = "BidiService";
+
+void log(const std::string& text) { LogFacade::getInstance().log(kComponent, text); }
+
+// The sessions and what they need, alive for the whole process: the notifier window and the
+// client connections reach them until the process ends.
+struct Sessions {
+    PrinterTable table;
+    UsbPortFactory ports{InterpreterManagerLookup::instance()};
+    SessionServices services{InterpreterManagerLookup::instance(), AlertCallbackRegistry::getInstance(), &ports,
+                             [](const std::string& text) { log(text); }};
+    PrinterOperations operations{services, table};
+    PrinterTableEventSink sink{table};
+};
+
+Sessions& sessions() {
+    static Sessions s;
+    return s;
+}
+
+std::string programPath() {
+    char path[MAX_PATH] = {};
+    const DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH) TOLVEX_THROW_WIN32("GetModuleFileNameA failed", n == 0 ? GetLastError() : ERROR_INSUFFICIENT_BUFFER);
+    return std::string(path, n);
+}
+
+void runService(const std::string& serviceName) {
+    Sessions& s = sessions();
+    IpcControllerConfig config;
+    DispatchWiring::wire(config, s.operations, AlertCallbackRegistry::getInstance());
+    // Requests waiting on a printer end when its session goes, so the stop does not wait on them.
+    config.stopSessions = [] { sessions().table.destroyAll(); };
+    IPCController::configure(config);
+
+    Service::create(serviceName);
+    Service::setStartRoutine([] { IPCController::ipcStart(); });
+    Service::setStopRoutine([] {
+        IPCController::ipcStop();
+        ServiceEnvironment::teardown();
+    });
+    Service::Run();
+}
+
+}  // namespace
+
+ServiceNames ProgramEntry::composeNames(const std::string& prefix, const std::string& shortName,
+                                        const std::string& path) {
+    return {prefix + "__tolvex", shortName + " Sorvane", "\"" + path + "\""};
+}
+
+int ProgramEntry::run(int argc, char** argv) {
+    try {
+        ServiceEnvironment::create(&sessions().sink);
+        LocalizeBase& branding = Localize::getInstance();
+        LogFacade::getInstance().setPrefix(branding.getManufacturerPrefix());
+        LogFacade::getInstance().setShortName(branding.getManufacturerShortName());
+        const std::string argument = argc > 1 ? argv[1] : "";
+        log("_tmain");
+        log("Commandline: " + argument);
+        const ServiceNames names =
+            composeNames(branding.getManufacturerPrefix(), branding.getManufacturerShortName(), programPath());
+
+        if (argument.empty() || argument[0] != '-') {
+            runService(names.serviceName);
+        } else {
+            const std::string option = argument.substr(1);
+            if (option == "install") {
+                ServiceInstaller::install(names.serviceName, names.displayName, names.binaryPath);
+            } else if (option == "uninstall") {
+                ServiceInstaller::uninstall(names.serviceName);
+            } else if (option == "debugInstall") {
+                ServiceInstaller::debugInstall(names.serviceName, names.displayName, names.binaryPath);
+            } else if (option == "debugStart") {
+                ServiceInstaller::startService(names.serviceName);
+            }
+        }
+    } catch (const Exception& e) {
+        log("Service could not be started.." + e.message());
+    }
+    return 0;
+}
+
+int main(int argc, char** argv) { return ProgramEntry::run(argc, argv); }

@@ -1,0 +1,287 @@
+#include "tools/tolvexctl/TolvexCtl.h"
+
+#include "client/TolvexClient.h"
+#include "config/Localize.h"
+#include "core/interpreters/InterpreterDllHandler.h"
+#include "export/common/CommandManager.h"
+#include "runtime/Exception.h"
+#include "runtime/Win32.h"
+#include "tools/tolvexctl/CtlMessages.h"
+
+#include <atomic>
+#include <memory>
+
+namespace {
+
+constexpr uint32_t kCallMs = 30000;
+// An exchange may wait out the longest reply time-out a session can have (two minutes), and
+// then some for the session lock and the pipe.
+constexpr uint32_t kExchangeCallMs = 130000;
+// How long one wait of watch for the service's callback lasts before the bounds are checked.
+constexpr uint32_t kWatchSliceMs = 1000;
+constexpr int kBadCommandLine = 87;
+
+std::atomic<bool> watchInterrupted{false};
+std::atomic<CallbackPipe*> watchedPipe{nullptr};
+
+std::string timeStamp() {
+    SYSTEMTIME t;
+    GetLocalTime(&t);
+    char text[32];
+    std::snprintf(text, sizeof text, "%04u-%02u-%02u %02u:%02u:%02u.%03u", t.wYear, t.wMonth, t.wDay, t.wHour,
+                  t.wMinute, t.wSecond, t.wMilliseconds);
+    return text;
+}
+
+const char* describe(int32_t code) {
+    switch (code) {
+    case 1: return "not supported or not registered";
+    case 2: return "the service pipe does not exist (is the service running?)";
+    case 5: return "refused";
+    case 6: return "no open session for this printer (open it first)";
+    case 13: return "malformed string in the request";
+    case 24: return "request lengths disagree with its bytes";
+    case 50: return "printer not in NPA mode, detached, or unknown setting";
+    case 87: return "bad argument";
+    case 109: return "the service closed the connection without a reply";
+    case 122: return "reply buffer too small";
+    case 123: return "callback pipe name refused";
+    case 170: return "the spooler is printing on this port";
+    case 1168: return "property absent";
+    case 1359: return "internal error or malformed reply";
+    case 1460: return "timed out";
+    case 1629: return "not a packet or reply of this protocol";
+    case 1796: return "bad port name";
+    default: return "";
+    }
+}
+
+}  // namespace
+
+TolvexCtl::TolvexCtl(const CtlCommandLine& line, const std::string& programFolder, std::FILE* out, std::FILE* err)
+    : line_(line), folder_(programFolder), out_(out), err_(err) {}
+
+void TolvexCtl::interruptWatch() {
+    watchInterrupted.store(true);
+    CallbackPipe* pipe = watchedPipe.load();
+    if (pipe != nullptr) pipe->stop();
+}
+
+int TolvexCtl::run() {
+    try {
+        // The branding gives both the service pipe's default name and the plug-in's file name.
+        if (line_.pipe.empty() || line_.command == CtlCommandLine::Command::Exchange) {
+            Localize::createInstance(nullptr, folder_ + "tolvexctl.exe");
+        }
+        pipe_ = line_.pipe.empty() ? TolvexClient::servicePipeName(Localize::getInstance().getManufacturerPrefix())
+                                   : line_.pipe;
+        using C = CtlCommandLine::Command;
+        switch (line_.command) {
+        case C::ClientId: return clientId();
+        case C::Enum: return enumPort();
+        case C::Open: return open();
+        case C::Close: return close();
+        case C::Exchange: return exchange();
+        case C::Raw: return raw();
+        case C::Watch: return watch();
+        case C::SetTimeout: return setting(CtlMessages::setTimeout(line_.handle, line_.value));
+        case C::SetLanguage: return setting(CtlMessages::setLanguage(line_.handle, line_.text));
+        case C::None: break;
+        }
+        return kBadCommandLine;
+    } catch (const Exception& e) {
+        std::fprintf(err_, "tolvexctl: %s (code %d)\n", e.message().c_str(), e.code());
+        return e.code() != 0 ? e.code() : 1359;
+    }
+}
+
+int32_t TolvexCtl::call(const Data& request, Data& reply, uint32_t timeoutMs) {
+    const int32_t rc = TolvexClient::call(pipe_, request, reply, timeoutMs);
+    if (rc != 0) {
+        std::fprintf(err_, "tolvexctl: cannot reach the service on \\\\.\\pipe\\%s: code %d %s\n", pipe_.c_str(), rc,
+                     describe(rc));
+    }
+    return rc;
+}
+
+int32_t TolvexCtl::simple(const Data& request, const char* what) {
+    Data reply;
+    int32_t rc = call(request, reply, kCallMs);
+    if (rc != 0) return rc;
+    rc = CtlMessages::returnCode(request, reply);
+    if (rc != 0) std::fprintf(err_, "tolvexctl: %s: code %d %s\n", what, rc, describe(rc));
+    return rc;
+}
+
+int TolvexCtl::clientId() {
+    const Data request = CtlMessages::getClientId("tolvexctl");
+    Data reply;
+    int32_t rc = call(request, reply, kCallMs);
+    if (rc != 0) return rc;
+    uint32_t id = 0;
+    rc = CtlMessages::longResult(request, reply, id);
+    if (rc != 0) {
+        std::fprintf(err_, "tolvexctl: clientid: code %d %s\n", rc, describe(rc));
+        return rc;
+    }
+    std::fprintf(out_, "ClientId = %u\n", id);
+    return 0;
+}
+
+int TolvexCtl::enumPort() {
+    const Data request = CtlMessages::enumSpecificPrinter(line_.port);
+    Data reply;
+    int32_t rc = call(request, reply, kCallMs);
+    if (rc != 0) return rc;
+    uint32_t handle = 0;
+    rc = CtlMessages::longResult(request, reply, handle);
+    if (rc != 0) {
+        std::fprintf(err_, "tolvexctl: enum %s: code %d %s\n", line_.port.c_str(), rc, describe(rc));
+        return rc;
+    }
+    std::fprintf(out_, "%s = 0x%04x\n", line_.port.c_str(), handle);
+    return 0;
+}
+
+int TolvexCtl::open() {
+    const int32_t rc = simple(CtlMessages::openPrinterEx(line_.port, line_.handle), "open");
+    if (rc == 0) std::fprintf(out_, "%s open (handle 0x%04x)\n", line_.port.c_str(), line_.handle);
+    return rc;
+}
+
+int TolvexCtl::close() {
+    const int32_t rc = simple(CtlMessages::closePrinter(line_.handle), "close");
+    if (rc == 0) std::fprintf(out_, "%s closed\n", line_.port.c_str());
+    return rc;
+}
+
+int TolvexCtl::setting(const Data& request) {
+    const int32_t rc = simple(request, CtlCommandLine::nameOf(line_.command));
+    if (rc == 0) std::fprintf(out_, "%s: done\n", CtlCommandLine::nameOf(line_.command));
+    return rc;
+}
+
+// Opens are counted by the service, so a command that opens and closes around its work never
+// ends a session that `open` or another client holds.
+int32_t TolvexCtl::openForCommand() {
+    return simple(CtlMessages::openPrinterEx(line_.port, line_.handle), "open");
+}
+
+void TolvexCtl::closeAfterCommand() {
+    simple(CtlMessages::closePrinter(line_.handle), "close");
+}
+
+int32_t TolvexCtl::exchangeBytes(const std::vector<uint8_t>& packet, std::vector<uint8_t>& answer) {
+    int32_t rc = openForCommand();
+    if (rc != 0) return rc;
+    const Data request = CtlMessages::exchangeNpa(line_.handle, packet);
+    Data reply;
+    rc = call(request, reply, kExchangeCallMs);
+    if (rc == 0) {
+        rc = CtlMessages::exchangeResult(request, reply, answer);
+        if (rc != 0) std::fprintf(err_, "tolvexctl: exchange: code %d %s\n", rc, describe(rc));
+    }
+    closeAfterCommand();
+    return rc;
+}
+
+int TolvexCtl::exchange() {
+    const std::string fileName = folder_ + Localize::getInstance().getManufacturerPrefix() + "__ovra.dll";
+    std::unique_ptr<InterpreterDll> plugIn;
+    try {
+        plugIn.reset(new InterpreterDll(fileName));
+    } catch (const Exception& e) {
+        std::fprintf(err_, "tolvexctl: cannot load the NPA plug-in %s: code %d\n", fileName.c_str(), e.code());
+        return e.code() != 0 ? e.code() : 126;
+    }
+    using Function = CommandManager* (*)();
+    CommandManager* manager =
+        reinterpret_cast<Function>(reinterpret_cast<void*>(plugIn->getProcAddress("GetCommandManager")))();
+    if (manager == nullptr) {
+        std::fprintf(err_, "tolvexctl: the NPA plug-in has no command manager\n");
+        return 1359;
+    }
+    Command* command = manager->Create(CtlMessages::commandText(line_.npaCommand, line_.properties));
+    if (command == nullptr || command->Size() == 0) {
+        manager->Destroy(command);
+        std::fprintf(err_, "tolvexctl: '%s' is not an NPA command this plug-in builds (or its properties give no packet)\n",
+                     line_.npaCommand.c_str());
+        return kBadCommandLine;
+    }
+    const std::vector<uint8_t> packet(command->Bytes(), command->Bytes() + command->Size());
+    std::fprintf(out_, "Request = %s\n", CtlMessages::hex(packet).c_str());
+    std::vector<uint8_t> answer;
+    const int32_t rc = exchangeBytes(packet, answer);
+    if (rc == 0) {
+        const Data replyPacket(answer.data(), static_cast<uint32_t>(answer.size()));
+        const uint32_t decoded = command->DecodeReply(replyPacket);
+        for (const std::string& l : CtlMessages::propertyLines(command->ResultText())) std::fprintf(out_, "%s\n", l.c_str());
+        if (decoded != 0) std::fprintf(out_, "DecodeReply = %u %s\n", decoded, describe(static_cast<int32_t>(decoded)));
+        std::fprintf(out_, "Reply = %s\n", CtlMessages::hex(answer).c_str());
+    }
+    manager->Destroy(command);
+    return rc;
+}
+
+int TolvexCtl::raw() {
+    std::vector<uint8_t> answer;
+    const int32_t rc = exchangeBytes(line_.packet, answer);
+    if (rc == 0) std::fprintf(out_, "Reply = %s\n", CtlMessages::hex(answer).c_str());
+    return rc;
+}
+
+int TolvexCtl::watch() {
+    const Data idRequest = CtlMessages::getClientId("tolvexctl watch");
+    Data reply;
+    int32_t rc = call(idRequest, reply, kCallMs);
+    if (rc != 0) return rc;
+    uint32_t client = 0;
+    rc = CtlMessages::longResult(idRequest, reply, client);
+    if (rc != 0) {
+        std::fprintf(err_, "tolvexctl: clientid: code %d %s\n", rc, describe(rc));
+        return rc;
+    }
+
+    CallbackPipe pipe(CtlMessages::callbackPipeName(GetCurrentProcessId(), GetTickCount64()));
+    rc = openForCommand();
+    if (rc != 0) return rc;
+    // The language id goes into the registration packet, so it has to be set before registering.
+    if (line_.hasLanguage) rc = simple(CtlMessages::setLanguage(line_.handle, line_.language), "set-language");
+    if (rc == 0) rc = simple(CtlMessages::registerForAlerts(client, line_.handle, line_.mask, pipe.name()), "register");
+    if (rc != 0) {
+        closeAfterCommand();
+        return rc;
+    }
+    std::fprintf(out_, "watching %s (client id %u, mask 0x%08x, callback pipe %s)\n", line_.port.c_str(), client,
+                 line_.mask, pipe.name().c_str());
+    std::fflush(out_);
+
+    watchedPipe.store(&pipe);
+    if (watchInterrupted.load()) pipe.stop();
+    const ULONGLONG start = GetTickCount64();
+    uint32_t seen = 0;
+    const CallbackPipe::Handler print = [&](const std::string& text, const std::vector<uint8_t>& packet) {
+        std::fprintf(out_, "%s\n", CtlMessages::alertLine(timeStamp(), text, packet).c_str());
+        std::fflush(out_);
+        ++seen;
+        return 0;
+    };
+    for (;;) {
+        if (line_.count != 0 && seen >= line_.count) break;
+        uint32_t slice = kWatchSliceMs;
+        if (line_.forMs != 0) {
+            const ULONGLONG spent = GetTickCount64() - start;
+            if (spent >= line_.forMs) break;
+            if (line_.forMs - spent < slice) slice = static_cast<uint32_t>(line_.forMs - spent);
+        }
+        const int32_t served = pipe.serveOne(print, slice);
+        if (served == IpcOverlappedNamedPipe::kStopped) break;
+        // Any other failure (a time-out, a service that gave up on a callback) ends one wait only.
+    }
+    watchedPipe.store(nullptr);
+
+    rc = simple(CtlMessages::unregisterForAlerts(client, line_.handle), "unregister");
+    closeAfterCommand();
+    std::fprintf(out_, "%u alert(s)\n", seen);
+    return rc;
+}

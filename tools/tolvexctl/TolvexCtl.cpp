@@ -21,7 +21,10 @@ constexpr uint32_t kExchangeCallMs = 130000;
 constexpr uint32_t kWatchSliceMs = 1000;
 constexpr int kBadCommandLine = 87;
 
+std::atomic<bool> watchActive{false};
 std::atomic<bool> watchInterrupted{false};
+// Failures of the callback pipe in a row after which watch gives up instead of spinning.
+constexpr int kMaxPipeFailures = 5;
 std::atomic<CallbackPipe*> watchedPipe{nullptr};
 
 std::string timeStamp() {
@@ -61,10 +64,12 @@ const char* describe(int32_t code) {
 TolvexCtl::TolvexCtl(const CtlCommandLine& line, const std::string& programFolder, std::FILE* out, std::FILE* err)
     : line_(line), folder_(programFolder), out_(out), err_(err) {}
 
-void TolvexCtl::interruptWatch() {
+bool TolvexCtl::interruptWatch() {
+    if (!watchActive.load()) return false;
     watchInterrupted.store(true);
     CallbackPipe* pipe = watchedPipe.load();
     if (pipe != nullptr) pipe->stop();
+    return true;
 }
 
 int TolvexCtl::run() {
@@ -216,7 +221,10 @@ int TolvexCtl::exchange() {
         const Data replyPacket(answer.data(), static_cast<uint32_t>(answer.size()));
         const uint32_t decoded = command->DecodeReply(replyPacket);
         for (const std::string& l : CtlMessages::propertyLines(command->ResultText())) std::fprintf(out_, "%s\n", l.c_str());
-        if (decoded != 0) std::fprintf(out_, "DecodeReply = %u %s\n", decoded, describe(static_cast<int32_t>(decoded)));
+        // 1 is what a command without a decoder answers: nothing to report.
+        if (decoded != 0 && decoded != 1) {
+            std::fprintf(out_, "DecodeReply = %u %s\n", decoded, describe(static_cast<int32_t>(decoded)));
+        }
         std::fprintf(out_, "Reply = %s\n", CtlMessages::hex(answer).c_str());
     }
     manager->Destroy(command);
@@ -243,13 +251,20 @@ int TolvexCtl::watch() {
     }
 
     CallbackPipe pipe(CtlMessages::callbackPipeName(GetCurrentProcessId(), GetTickCount64()));
+    // From here on Ctrl+C ends the watch through unregistering instead of ending the process,
+    // which would leave the registration (and the printer's alert classes) behind.
+    watchActive.store(true);
     rc = openForCommand();
-    if (rc != 0) return rc;
+    if (rc != 0) {
+        watchActive.store(false);
+        return rc;
+    }
     // The language id goes into the registration packet, so it has to be set before registering.
     if (line_.hasLanguage) rc = simple(CtlMessages::setLanguage(line_.handle, line_.language), "set-language");
     if (rc == 0) rc = simple(CtlMessages::registerForAlerts(client, line_.handle, line_.mask, pipe.name()), "register");
     if (rc != 0) {
         closeAfterCommand();
+        watchActive.store(false);
         return rc;
     }
     std::fprintf(out_, "watching %s (client id %u, mask 0x%08x, callback pipe %s)\n", line_.port.c_str(), client,
@@ -260,6 +275,8 @@ int TolvexCtl::watch() {
     if (watchInterrupted.load()) pipe.stop();
     const ULONGLONG start = GetTickCount64();
     uint32_t seen = 0;
+    int failures = 0;
+    int32_t pipeFailure = 0;
     const CallbackPipe::Handler print = [&](const std::string& text, const std::vector<uint8_t>& packet) {
         std::fprintf(out_, "%s\n", CtlMessages::alertLine(timeStamp(), text, packet).c_str());
         std::fflush(out_);
@@ -276,12 +293,21 @@ int TolvexCtl::watch() {
         }
         const int32_t served = pipe.serveOne(print, slice);
         if (served == IpcOverlappedNamedPipe::kStopped) break;
-        // Any other failure (a time-out, a service that gave up on a callback) ends one wait only.
+        // A quiet slice, or a service that gave up on one callback, ends one wait only; a pipe
+        // that keeps failing would otherwise turn the loop into a spin.
+        if (served == 0 || served == IpcOverlappedNamedPipe::kTimedOut) {
+            failures = 0;
+        } else if (++failures >= kMaxPipeFailures) {
+            pipeFailure = served;
+            std::fprintf(err_, "tolvexctl: watch: the callback pipe keeps failing: code %d\n", served);
+            break;
+        }
     }
     watchedPipe.store(nullptr);
 
     rc = simple(CtlMessages::unregisterForAlerts(client, line_.handle), "unregister");
     closeAfterCommand();
+    watchActive.store(false);
     std::fprintf(out_, "%u alert(s)\n", seen);
-    return rc;
+    return pipeFailure != 0 ? pipeFailure : rc;
 }

@@ -17,8 +17,9 @@ public:
 
     int run();
 
-    // Ends a running watch from any thread (the console's Ctrl+C handler).
-    static void interruptWatch();
+    // Ends a running watch from any thread (the console's Ctrl+C handler); false when no watch
+    // runs, so that Ctrl+C ends the process as usual.
+    static bool interruptWatch();
 
 private:
     int clientId();

@@ -12,11 +12,8 @@
 namespace {
 
 BOOL WINAPI onConsoleControl(DWORD type) {
-    if (type == CTRL_C_EVENT || type == CTRL_BREAK_EVENT || type == CTRL_CLOSE_EVENT) {
-        TolvexCtl::interruptWatch();
-        return TRUE;
-    }
-    return FALSE;
+    if (type != CTRL_C_EVENT && type != CTRL_BREAK_EVENT && type != CTRL_CLOSE_EVENT) return FALSE;
+    return TolvexCtl::interruptWatch() ? TRUE : FALSE;
 }
 
 std::string programFolder() {

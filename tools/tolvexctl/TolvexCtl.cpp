@@ -38,7 +38,7 @@ std::string timeStamp() {
 
 const char* describe(int32_t code) {
     switch (code) {
-    case 1: return "not supported or not registered";
+    case 1: return "no printer behind the port, not registered, or not supported";
     case 2: return "the service pipe does not exist (is the service running?)";
     case 5: return "refused";
     case 6: return "no open session for this printer (open it first)";

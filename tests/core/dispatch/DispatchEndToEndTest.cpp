@@ -12,6 +12,7 @@
 #include "core/sessions/UsbPortFactory.h"
 #include "core/usb/port/InterpreterManagerLookup.h"
 #include "export/common/PropertyAccessor.h"
+#include "runtime/UniqueHandle.h"
 #include "tests/config/TestBranding.h"
 #include "tests/core/ipc/IpcTestPipes.h"
 #include "tools/simulator/NpaPrinterSimulator.h"
@@ -239,6 +240,34 @@ TEST_F(DispatchEndToEndTest, AlertsReachCallbackPipesAndASilentClientDelaysOther
     EXPECT_EQ(call(unregister), 0);
     EXPECT_EQ(call(handleRequest(42, id)), 0);
     EXPECT_TRUE(simulator_->waitForRegistered(false, 5000));
+}
+
+TEST_F(DispatchEndToEndTest, StopEndsWithinTwoSecondsWhileARequestWaitsOnASilentPrinter) {
+    ASSERT_EQ(open(), 0);
+    simulator_->setDefaultBehaviour(NpaReplyBehaviour{true, 0, 0, 0, 0, 0, false, false, false});
+    const Bytes query = queryAll();
+    Data request, reply;
+    IpcParameterWriter(request)
+        .functionId(26)
+        .longValue(1, 0)
+        .longValue(1, kHandle)
+        .byteArray(1, query.data(), query.size())
+        .longValue(1, static_cast<uint32_t>(query.size()))
+        .longValue(1, 2048);
+    std::thread client([&] { TolvexClient::call(pipeName_, request, reply, kCallMs); });
+    // The request now waits for a reply that will not come (the reply time-out is 10 s).
+    ASSERT_TRUE(simulator_->waitForRequests(NpaRequestKind::QueryAll, 1, 5000));
+    // And a second client is connected without having sent anything.
+    UniqueFileHandle idle(CreateFileA(("\\\\.\\pipe\\" + pipeName_).c_str(), GENERIC_READ | GENERIC_WRITE, 0,
+                                      nullptr, OPEN_EXISTING, 0, nullptr));
+    EXPECT_TRUE(idle.valid());
+    const ULONGLONG start = GetTickCount64();
+    IPCController::ipcStop();
+    const ULONGLONG took = GetTickCount64() - start;
+    client.join();
+    EXPECT_LT(took, 2000u);
+    EXPECT_FALSE(IPCController::running());
+    EXPECT_EQ(table_.size(), 0u);
 }
 
 TEST(IpcAlertSinkTest, CallbacksToAnotherHostOrAPathAreRefusedAtOnce) {

@@ -14,6 +14,7 @@
 #include "export/common/PropertyAccessor.h"
 #include "runtime/UniqueHandle.h"
 #include "tests/config/TestBranding.h"
+#include "tests/core/sessions/SimulatedPrinterRig.h"
 #include "tests/core/ipc/IpcTestPipes.h"
 #include "tools/simulator/NpaPrinterSimulator.h"
 
@@ -30,13 +31,6 @@ constexpr uint32_t kCallbackMs = 500;
 constexpr uint32_t kCallMs = 10000;
 constexpr uint8_t kOut = IpcParameter::kDirectionOut;
 
-std::string testFolder() {
-    char path[MAX_PATH] = {};
-    const DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
-    const std::string full(path, n);
-    return full.substr(0, full.rfind('\\') + 1);
-}
-
 // The n-th alert a fresh simulated printer sends.
 Bytes alertNumber(int n) {
     NpaPrinterEngine engine;
@@ -51,24 +45,8 @@ Bytes alertNumber(int n) {
 class DispatchEndToEndTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        branding_.writeConfig(branding_.configXml());
-        Localize::createInstance(nullptr, branding_.modulePath());
-        plugIn_ = branding_.folder() + Localize::getInstance().getManufacturerPrefix() + "__ovra.dll";
-        ASSERT_TRUE(CopyFileA((testFolder() + "Qv__ovra.dll").c_str(), plugIn_.c_str(), FALSE));
-        std::string text;
-        PropertyAccessor().SetString(text, PropertyAccessor::Prefix, Localize::getInstance().getManufacturerPrefix() + "__");
-        InterpreterManager::createInstance(text);
-
-        const std::string devicePath = "\\\\.\\pipe\\" + TestBranding::uniqueName("QsSim") + "\\USB001";
-        simulator_.reset(new NpaPrinterSimulator(devicePath));
-        simulator_->start();
-        declarations_ = branding_.folder() + "simulated-printers.xml";
-        std::ofstream file(declarations_, std::ios::binary | std::ios::trunc);
-        file << "<printers><printer><PortNumber>1</PortNumber>"
-                "<InstanceId>USB\\VID_1A2B&amp;PID_0C3D\\SIM0001</InstanceId><DevicePath>"
-             << devicePath << "</DevicePath><DeviceId>MFG:Quorvel;MODEL:Q100 Series;CMD:NPA;</DeviceId></printer></printers>";
-        ASSERT_TRUE(file.good());
-        file.close();
+        rig_.setUp("QsSim");
+        if (HasFatalFailure()) return;
 
         pipeName_ = uniquePipeName("disp");
         IpcControllerConfig config;
@@ -83,11 +61,7 @@ protected:
         IPCController::ipcStop();
         IpcAlertSink::uninstall(callbacks_);
         table_.destroyAll();
-        if (simulator_) simulator_->stop();
-        InterpreterManager::destroyInstance();
-        DeleteFileA(plugIn_.c_str());
-        DeleteFileA(declarations_.c_str());
-        Localize::destroyInstance();
+        rig_.tearDown();
     }
 
     // Sends one request; the reply's return code (its payload in reply), or -1 when the call
@@ -146,11 +120,9 @@ protected:
         return bytes;
     }
 
-    TestBranding branding_;
-    std::string plugIn_;
-    std::string declarations_;
+    SimulatedPrinterRig rig_;
     std::string pipeName_;
-    std::unique_ptr<NpaPrinterSimulator> simulator_;
+    std::unique_ptr<NpaPrinterSimulator>& simulator_ = rig_.simulator;
     InterpreterManagerLookup lookup_;
     UsbPortFactory factory_{lookup_};
     AlertCallbackRegistry callbacks_;

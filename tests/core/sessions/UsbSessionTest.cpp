@@ -9,6 +9,7 @@
 #include "core/usb/port/InterpreterManagerLookup.h"
 #include "export/common/PropertyAccessor.h"
 #include "tests/config/TestBranding.h"
+#include "tests/core/sessions/SimulatedPrinterRig.h"
 #include "tests/core/sessions/SessionTestSupport.h"
 #include "tools/simulator/NpaPrinterSimulator.h"
 
@@ -23,43 +24,17 @@ using Bytes = std::vector<uint8_t>;
 constexpr DWORD kWaitMs = 5000;
 constexpr uint32_t kHandle = 0x2001;
 
-std::string testFolder() {
-    char path[MAX_PATH] = {};
-    const DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
-    const std::string full(path, n);
-    return full.substr(0, full.rfind('\\') + 1);
-}
-
 class UsbSessionTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        branding_.writeConfig(branding_.configXml());
-        Localize::createInstance(nullptr, branding_.modulePath());
-        plugIn_ = branding_.folder() + Localize::getInstance().getManufacturerPrefix() + "__ovra.dll";
-        ASSERT_TRUE(CopyFileA((testFolder() + "Qv__ovra.dll").c_str(), plugIn_.c_str(), FALSE));
-        std::string text;
-        PropertyAccessor().SetString(text, PropertyAccessor::Prefix, Localize::getInstance().getManufacturerPrefix() + "__");
-        InterpreterManager::createInstance(text);
-
-        devicePath_ = "\\\\.\\pipe\\" + TestBranding::uniqueName("QsSim") + "\\USB001";
-        simulator_.reset(new NpaPrinterSimulator(devicePath_));
-        simulator_->start();
-        declarations_ = branding_.folder() + "simulated-printers.xml";
-        std::ofstream file(declarations_, std::ios::binary | std::ios::trunc);
-        file << "<printers><printer><PortNumber>1</PortNumber>"
-                "<InstanceId>USB\\VID_1A2B&amp;PID_0C3D\\SIM0001</InstanceId><DevicePath>"
-             << devicePath_ << "</DevicePath><DeviceId>MFG:Quorvel;MODEL:Q100 Series;CMD:NPA;</DeviceId></printer></printers>";
-        ASSERT_TRUE(file.good());
+        rig_.setUp("QsSim");
+        if (HasFatalFailure()) return;
         callbacks_.setSink(&sink_);
     }
     void TearDown() override {
         table_.destroyAll();
         callbacks_.setSink(nullptr);
-        simulator_->stop();
-        InterpreterManager::destroyInstance();
-        DeleteFileA(plugIn_.c_str());
-        DeleteFileA(declarations_.c_str());
-        Localize::destroyInstance();
+        rig_.tearDown();
     }
 
     Bytes request(const char* name) {
@@ -77,11 +52,9 @@ protected:
         return printer == nullptr ? nullptr : dynamic_cast<BcxServiceUsbPort*>(printer->port());
     }
 
-    TestBranding branding_;
-    std::string plugIn_;
-    std::string declarations_;
-    std::string devicePath_;
-    std::unique_ptr<NpaPrinterSimulator> simulator_;
+    SimulatedPrinterRig rig_;
+    std::unique_ptr<NpaPrinterSimulator>& simulator_ = rig_.simulator;
+    const std::string& devicePath_ = rig_.devicePath;
     InterpreterManagerLookup lookup_;
     UsbPortFactory factory_{lookup_};
     AlertCallbackRegistry callbacks_;

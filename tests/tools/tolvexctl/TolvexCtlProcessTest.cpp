@@ -11,6 +11,7 @@
 #include "core/usb/port/InterpreterManagerLookup.h"
 #include "export/common/PropertyAccessor.h"
 #include "tests/config/TestBranding.h"
+#include "tests/core/sessions/SimulatedPrinterRig.h"
 #include "tests/core/ipc/IpcTestPipes.h"
 #include "tools/simulator/NpaPrinterSimulator.h"
 #include "tools/tolvexctl/CtlMessages.h"
@@ -26,13 +27,6 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 constexpr DWORD kChildMs = 60000;
-
-std::string testFolder() {
-    char path[MAX_PATH] = {};
-    const DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
-    const std::string full(path, n);
-    return full.substr(0, full.rfind('\\') + 1);
-}
 
 // The build tree's path of tolvexctl.exe as Windows sees it (Wine maps the host root to Z:).
 std::string programPath() {
@@ -107,24 +101,8 @@ Bytes alertNumber(int n) {
 class TolvexCtlProcessTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        branding_.writeConfig(branding_.configXml());
-        Localize::createInstance(nullptr, branding_.modulePath());
-        plugIn_ = branding_.folder() + Localize::getInstance().getManufacturerPrefix() + "__ovra.dll";
-        ASSERT_TRUE(CopyFileA((testFolder() + "Qv__ovra.dll").c_str(), plugIn_.c_str(), FALSE));
-        std::string text;
-        PropertyAccessor().SetString(text, PropertyAccessor::Prefix, Localize::getInstance().getManufacturerPrefix() + "__");
-        InterpreterManager::createInstance(text);
-
-        const std::string devicePath = "\\\\.\\pipe\\" + TestBranding::uniqueName("QcSim") + "\\USB001";
-        simulator_.reset(new NpaPrinterSimulator(devicePath));
-        simulator_->start();
-        declarations_ = branding_.folder() + "simulated-printers.xml";
-        std::ofstream file(declarations_, std::ios::binary | std::ios::trunc);
-        file << "<printers><printer><PortNumber>1</PortNumber>"
-                "<InstanceId>USB\\VID_1A2B&amp;PID_0C3D\\SIM0001</InstanceId><DevicePath>"
-             << devicePath << "</DevicePath><DeviceId>MFG:Quorvel;MODEL:Q100 Series;CMD:NPA;</DeviceId></printer></printers>";
-        ASSERT_TRUE(file.good());
-        file.close();
+        rig_.setUp("QcSim");
+        if (HasFatalFailure()) return;
 
         pipeName_ = uniquePipeName("ctl");
         IpcControllerConfig config;
@@ -139,18 +117,12 @@ protected:
         IPCController::ipcStop();
         IpcAlertSink::uninstall(callbacks_);
         table_.destroyAll();
-        if (simulator_) simulator_->stop();
-        InterpreterManager::destroyInstance();
-        DeleteFileA(plugIn_.c_str());
-        DeleteFileA(declarations_.c_str());
-        Localize::destroyInstance();
+        rig_.tearDown();
     }
 
-    TestBranding branding_;
-    std::string plugIn_;
-    std::string declarations_;
+    SimulatedPrinterRig rig_;
     std::string pipeName_;
-    std::unique_ptr<NpaPrinterSimulator> simulator_;
+    std::unique_ptr<NpaPrinterSimulator>& simulator_ = rig_.simulator;
     InterpreterManagerLookup lookup_;
     UsbPortFactory factory_{lookup_};
     AlertCallbackRegistry callbacks_;

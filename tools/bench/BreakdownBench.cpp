@@ -1,0 +1,307 @@
+#include "tools/bench/BreakdownBench.h"
+
+#include "core/ipc/IpcOverlappedNamedPipe.h"
+#include "core/usb/BidiUsbEndpoints.h"
+#include "core/usb/port/BcxServiceUsbPort.h"
+#include "core/usb/port/BidiUsbAdapter.h"
+#include "core/usb/port/NpaPacketProtocol.h"
+#include "core/usb/port/PacketSink.h"
+#include "logging/LogFacade.h"
+#include "logging/LogLine.h"
+#include "runtime/Exception.h"
+#include "runtime/Thread.h"
+#include "tools/bench/BenchClock.h"
+#include "tools/bench/BenchNpaLookup.h"
+#include "tools/bench/BenchStats.h"
+#include "tools/simulator/NpaPrinterSimulator.h"
+
+#include <atomic>
+#include <fstream>
+#include <functional>
+#include <condition_variable>
+#include <cstdio>
+#include <mutex>
+#include <thread>
+
+namespace {
+
+using namespace BenchTable;
+
+struct NullSession : PacketSink {
+    void onPacket(const Data&) override {}
+};
+
+struct StartProbe : Runnable {
+    uint32_t run() override {
+        begunUs = benchNowUs();
+        return 0;
+    }
+    double begunUs = 0;
+};
+
+BenchRow stepRow(const std::string& step, const std::vector<double>& samples, const std::string& how) {
+    const BenchSummary s = BenchStats::summarize(samples);
+    std::printf("# breakdown %s: n=%zu p50=%.1f us p99=%.1f us (%s)\n", step.c_str(), s.count, s.p50, s.p99, how.c_str());
+    BenchRow r;
+    r.measurement = "  step: " + step;
+    r.value = s.count == 0 ? "not measured" : micros(s.p50) + " p50";
+    r.ratio = how;
+    r.target = "-";
+    r.result = "-";
+    return r;
+}
+
+// The request and reply messages of an exchange between a client and a served pipe instance:
+// how long the server's reply write takes while the client waits in its read.
+void pipeSteps(uint32_t iterations, std::vector<double>& requestRead, std::vector<double>& replyWrite) {
+    const std::string name = "QvBenchPipe" + std::to_string(GetCurrentProcessId()) + "x" + std::to_string(GetTickCount64());
+    IpcOverlappedNamedPipe server;
+    server.create(name, true, nullptr);
+    std::atomic<bool> failed{false};
+    std::thread client([&] {
+        IpcOverlappedNamedPipe pipe;
+        if (pipe.open(IpcOverlappedNamedPipe::kLocalPrefix + name, 5000) != 0) {
+            failed.store(true);
+            return;
+        }
+        const Data request(std::vector<uint8_t>(60, 0x11).data(), 60);
+        Data reply;
+        for (uint32_t i = 0; i < iterations; ++i) {
+            if (pipe.write(request, 5000) != 0 || pipe.read(reply, 5000) != 0) {
+                failed.store(true);
+                return;
+            }
+        }
+    });
+    if (server.connect(5000) == 0) {
+        const Data reply(std::vector<uint8_t>(120, 0x22).data(), 120);
+        Data request;
+        for (uint32_t i = 0; i < iterations && !failed.load(); ++i) {
+            // The request is on its way as soon as the client has written it: the read below
+            // measures the wait plus the read, so the client's write is part of it.
+            const double t0 = benchNowUs();
+            if (server.read(request, 5000) != 0) break;
+            const double t1 = benchNowUs();
+            if (server.write(reply, 5000) != 0) break;
+            const double t2 = benchNowUs();
+            requestRead.push_back(t1 - t0);
+            replyWrite.push_back(t2 - t1);
+        }
+    }
+    server.requestStop();
+    client.join();
+}
+
+// Lines the service's log facade writes for one exchange: logging is switched on for a name of
+// this process only (its own registry switch and file), a few exchanges are made, the file's
+// lines counted, and the switch and the file removed again.
+double logLinesPerExchange(const std::function<void()>& exchangeOnce, uint32_t exchanges) {
+    LogFacade& facade = LogFacade::getInstance();
+    const std::string name = "QvBenchLog" + std::to_string(GetCurrentProcessId());
+    facade.setShortName(name);
+    facade.setPrefix(name);
+    const std::string key = logSwitchKeyPath(name);
+    HKEY handle = nullptr;
+    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &handle, nullptr) != 0) return 0;
+    DWORD on = 1;
+    RegSetValueExA(handle, "startLog", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&on), sizeof on);
+    for (uint32_t i = 0; i < exchanges; ++i) exchangeOnce();
+    DWORD off = 0;
+    RegSetValueExA(handle, "startLog", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&off), sizeof off);
+    RegCloseKey(handle);
+    RegDeleteKeyA(HKEY_LOCAL_MACHINE, key.c_str());
+    const std::string path = facade.logPath();
+    size_t lines = 0;
+    {
+        std::ifstream file(path);
+        std::string line;
+        while (std::getline(file, line)) ++lines;
+    }
+    DeleteFileA(path.c_str());
+    return static_cast<double>(lines) / exchanges;
+}
+
+}  // namespace
+
+namespace BreakdownBench {
+
+void run(const BreakdownInputs& in, uint32_t iterations, std::vector<BenchRow>& rows) {
+    std::vector<double> threadStart, threadStartJoin, pipesOpen, portConnect, modeSwitch, exchangeWait, stopReading,
+        wake, spooler, requestRead, replyWrite, logCall;
+    double linesPerExchange = 0;
+
+    // Connection thread start: what the pipe monitor pays for every client connection.
+    for (uint32_t i = 0; i < iterations; ++i) {
+        StartProbe probe;
+        Thread thread(probe);
+        const double t0 = benchNowUs();
+        thread.start();
+        thread.waitForEnd(5000);
+        const double t1 = benchNowUs();
+        threadStart.push_back(probe.begunUs - t0);
+        threadStartJoin.push_back(t1 - t0);
+    }
+
+    // Reply wake-up: the read thread's notify to the sender waiting in the packet protocol.
+    {
+        std::mutex lock;
+        std::condition_variable signal;
+        uint64_t posted = 0, seen = 0;
+        double postedAt = 0;
+        bool done = false;
+        std::thread waker([&] {
+            for (uint32_t i = 0; i < iterations; ++i) {
+                {
+                    std::unique_lock<std::mutex> guard(lock);
+                    // The previous wake-up has been taken before the next is posted.
+                    signal.wait_for(guard, std::chrono::seconds(5), [&] { return seen == posted; });
+                    ++posted;
+                    postedAt = benchNowUs();
+                }
+                signal.notify_all();
+            }
+            std::lock_guard<std::mutex> guard(lock);
+            done = true;
+        });
+        for (uint32_t i = 0; i < iterations; ++i) {
+            std::unique_lock<std::mutex> guard(lock);
+            if (!signal.wait_for(guard, std::chrono::seconds(5), [&] { return posted > seen || done; })) break;
+            if (posted == seen) break;
+            wake.push_back(benchNowUs() - postedAt);
+            seen = posted;
+            guard.unlock();
+            signal.notify_all();
+        }
+        waker.join();
+    }
+
+    pipeSteps(iterations, requestRead, replyWrite);
+
+    NpaPrinterSimulator printer(in.devicePath);
+    BenchNpaLookup lookup;
+    try {
+        printer.start();
+        const std::string transport = "<PORTNAME>USB001</PORTNAME><DEVICEPATH>" + in.devicePath +
+                                      "</DEVICEPATH><1284DEVICEIDSTRING>MFG:Quorvel;MODEL:Q100 Series;CMD:NPA;</1284DEVICEIDSTRING>";
+        // The printer's pipes opened and closed on their own.
+        for (uint32_t i = 0; i < iterations; ++i) {
+            BidiUsbEndpoints endpoints(transport);
+            const double t0 = benchNowUs();
+            const uint32_t rc = endpoints.open();
+            const double t1 = benchNowUs();
+            // The printer takes the next open only once it has accepted this one.
+            if (rc == 0 && printer.waitForHost(5000)) pipesOpen.push_back(t1 - t0);
+        }
+        // The service's spooler probe, asked before every write to the printer.
+        {
+            BidiUsbAdapter adapter;
+            for (uint32_t i = 0; i < iterations; ++i) {
+                const double t0 = benchNowUs();
+                adapter.isPrinting("USB001");
+                spooler.push_back(benchNowUs() - t0);
+            }
+        }
+        // One exchange as a session makes it: connect (pipes, read thread, NPA mode), the
+        // request and its reply, disconnect (the read thread stops, the pipes close).
+        BidiUsbAdapter adapter;
+        BcxServiceUsbPort port(transport, lookup, adapter);
+        NullSession session;
+        NpaPacketProtocol protocol(session, port, lookup);
+        for (uint32_t i = 0; i < iterations; ++i) {
+            const double t0 = benchNowUs();
+            const uint32_t rc = port.connect();
+            const double t1 = benchNowUs();
+            Data request(in.queryAll.data(), static_cast<uint32_t>(in.queryAll.size()));
+            protocol.send(request);
+            Data reply;
+            const bool replied = protocol.takeReply(reply);
+            const double t2 = benchNowUs();
+            port.disconnect();
+            const double t3 = benchNowUs();
+            if (rc != 0 || request.Status() != 0 || !replied) continue;
+            portConnect.push_back(t1 - t0);
+            exchangeWait.push_back(t2 - t1);
+            stopReading.push_back(t3 - t2);
+        }
+        // The NPA mode switch alone: a connect while the port is already reading only writes it.
+        if (port.connect() == 0) {
+            for (uint32_t i = 0; i < iterations; ++i) {
+                const double t0 = benchNowUs();
+                const uint32_t rc = port.connect();
+                const double t1 = benchNowUs();
+                port.disconnect();
+                if (rc == 0) modeSwitch.push_back(t1 - t0);
+            }
+        }
+        port.disconnect();
+
+        // The price of a log line while logging is off, and how many lines one exchange asks for.
+        for (uint32_t i = 0; i < iterations; ++i) {
+            const double t0 = benchNowUs();
+            LogFacade::getInstance().log("BidiService", "BcxServiceUsbPort::read() loop");
+            logCall.push_back(benchNowUs() - t0);
+        }
+        linesPerExchange = logLinesPerExchange(
+            [&] {
+                port.connect();
+                Data request(in.queryAll.data(), static_cast<uint32_t>(in.queryAll.size()));
+                protocol.send(request);
+                port.disconnect();
+            },
+            10);
+    } catch (const Exception& e) {
+        std::printf("# breakdown: the in-process printer failed: code %d\n", e.code());
+    }
+    printer.stop();
+
+    BenchRow head;
+    head.measurement = "breakdown of one exchange, no client registered (p50 each)";
+    head.value = in.serviceP50 > 0 ? micros(in.serviceP50) + " whole" : "-";
+    head.ratio = "how measured";
+    head.target = "-";
+    head.result = "-";
+    rows.push_back(head);
+    if (in.clientConnectP50 > 0) {
+        BenchRow r;
+        r.measurement = "  step: client connection";
+        r.value = micros(in.clientConnectP50) + " p50";
+        r.ratio = "client's pipe open, through the service";
+        r.target = "-";
+        r.result = "-";
+        rows.push_back(r);
+    }
+    rows.push_back(stepRow("connection thread start", threadStart, "Thread start to run(), isolated"));
+    rows.push_back(stepRow("  thread start and join", threadStartJoin, "Thread start to end, isolated"));
+    rows.push_back(stepRow("request read (client write + read)", requestRead, "overlapped pipe, isolated"));
+    rows.push_back(stepRow("port connect", portConnect, "BcxServiceUsbPort::connect, first user"));
+    rows.push_back(stepRow("  of it: printer pipes open", pipesOpen, "BidiUsbEndpoints::open, isolated"));
+    rows.push_back(stepRow("  of it: mode switch", modeSwitch, "connect while reading: startNpaMode write"));
+    rows.push_back(stepRow("  of it: spooler probe", spooler, "BidiUsbAdapter::isPrinting, isolated"));
+    rows.push_back(stepRow("printer round trip + reply wake-up", exchangeWait, "NpaPacketProtocol::send"));
+    if (in.floorP50 > 0) {
+        BenchRow r;
+        r.measurement = "  of it: printer round trip";
+        r.value = micros(in.floorP50) + " p50";
+        r.ratio = "the floor";
+        r.target = "-";
+        r.result = "-";
+        rows.push_back(r);
+    }
+    rows.push_back(stepRow("  of it: reply wake-up", wake, "condition variable, isolated"));
+    rows.push_back(stepRow("stop of reading", stopReading, "BcxServiceUsbPort::disconnect, last user"));
+    rows.push_back(stepRow("reply write", replyWrite, "overlapped pipe write, isolated"));
+    {
+        const BenchSummary s = BenchStats::summarize(logCall);
+        std::printf("# breakdown log line with logging off: n=%zu p50=%.1f us p99=%.1f us; %.1f lines per port exchange\n",
+                    s.count, s.p50, s.p99, linesPerExchange);
+        BenchRow r;
+        r.measurement = "  across the port steps: log lines (logging off)";
+        r.value = number(linesPerExchange) + " x " + micros(s.p50) + " = " + micros(linesPerExchange * s.p50);
+        r.ratio = "lines counted with logging on; LogFacade::log with it off, isolated";
+        r.target = "-";
+        r.result = "-";
+        rows.push_back(r);
+    }
+}
+
+}  // namespace BreakdownBench

@@ -342,16 +342,24 @@ std::string NpaPrinterEngine::scheduleReply(NpaRequestKind kind, const std::vect
     // The cut counts from the first reply byte, or from the start of the joined write.
     if (b.splitAt > 0) {
         size_t offset = b.splitAt;
+        size_t cut = stream.size();
         for (size_t i = b.join ? 0 : replyStart; i < stream.size(); ++i) {
             if (offset < stream[i].size()) {
                 std::vector<uint8_t> rest(stream[i].begin() + static_cast<std::ptrdiff_t>(offset), stream[i].end());
                 stream[i].resize(offset);
                 stream.insert(stream.begin() + static_cast<std::ptrdiff_t>(i) + 1, std::move(rest));
+                cut = i + 1;
                 break;
             }
             offset -= stream[i].size();
-            if (offset == 0) break;  // the cut falls between two writes already
+            if (offset == 0) {
+                // The cut falls between two writes already.
+                cut = i + 1;
+                break;
+            }
         }
+        // A printer that dies in the middle of its answer: the host has a packet start and waits.
+        if (b.stopAtSplit && cut < stream.size()) stream.resize(cut);
     }
     const std::string what = std::string("reply to ") + npaRequestKindName(kind);
     bool queued = true;
@@ -363,7 +371,7 @@ std::string NpaPrinterEngine::scheduleReply(NpaRequestKind kind, const std::vect
     if (b.alertBeforeReply) outcome += ", an alert first";
     if (pieces.size() > 1) outcome += ", as " + std::to_string(pieces.size()) + " continued packets";
     if (b.join) outcome += ", joined in one write";
-    if (b.splitAt > 0) outcome += ", split at byte " + std::to_string(b.splitAt);
+    if (b.splitAt > 0) outcome += (b.stopAtSplit ? ", stops at byte " : ", split at byte ") + std::to_string(b.splitAt);
     if (!queued) outcome += " (output full: dropped)";
     return outcome;
 }

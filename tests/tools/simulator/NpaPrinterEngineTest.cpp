@@ -341,6 +341,9 @@ TEST(NpaPrinterEngine, JoinSplitAndFragments) {
     b = NpaReplyBehaviour();
     b.splitAt = 3;
     EXPECT_EQ(writesFor(b), (std::vector<Bytes>{Bytes(reply.begin(), reply.begin() + 3), Bytes(reply.begin() + 3, reply.end())}));
+    b.stopAtSplit = true;  // the rest of the reply never comes
+    EXPECT_EQ(writesFor(b), std::vector<Bytes>{Bytes(reply.begin(), reply.begin() + 3)});
+    b.stopAtSplit = false;
     b.splitAt = 10;  // at or past the end: nothing to cut
     EXPECT_EQ(writesFor(b), std::vector<Bytes>{reply});
     b.acks = 1;

@@ -39,8 +39,12 @@ uint32_t NpaCommandManager::CreateAlertCommands(const std::string& text, std::li
 
     std::list<Command*> selected;
     for (const char* name : kRegistrations) {
-        std::string request = text;
+        // The name goes in front of the caller's text, where it is the first CommandName element
+        // whatever that text holds: a value in it with an unclosed "<CommandName>" (a client's
+        // language id can be any text) would otherwise be read as the start of the name.
+        std::string request;
         accessor.SetString(request, PropertyAccessor::CommandName, name);
+        request += text;
         Command* command = Create(request);
         // Before initialisation (or if a foreign prototype took the name) Create answers with a
         // command that has no alert operations. Treating it as one would call through a table

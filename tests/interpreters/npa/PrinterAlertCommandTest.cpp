@@ -104,6 +104,25 @@ TEST_F(AlertCommands, EarlierEntriesStayInFrontAndAMissingNewMaskChangesNothing)
     manager_.DestroyList(out);
 }
 
+TEST_F(AlertCommands, MarkupInTheCallersTextDoesNotHideTheRegistrationName) {
+    // A language id is any text a client sends; one with an unclosed "<CommandName>" used to be
+    // read as the start of the registration's name, so every class answered 1 (found by fuzzing).
+    const struct {
+        const char* what;
+        std::string text;
+    } cases[] = {
+        {"unclosed name in the language id", MaskText(0, 0x1, "x<CommandName>y")},
+        {"a whole name element in the language id", MaskText(0, 0x1, "<CommandName>queryAll</CommandName>")},
+        {"unclosed name before the masks", "<CommandName>Id>n" + MaskText(0, 0x1)},
+    };
+    for (const auto& c : cases) {
+        std::list<Command*> out;
+        EXPECT_EQ(manager_.CreateAlertCommands(c.text, out), 0u) << c.what;
+        EXPECT_EQ(Packets(out), (std::vector<Packet>{{kDevice, Hex("A5 00 06 50 03 03 00 08 00")}})) << c.what;
+        manager_.DestroyList(out);
+    }
+}
+
 TEST(AlertCommandsBeforeInitialisation, NothingIsTakenForAnAlertCommand) {
     // No prototypes: Create answers NullCommands, which have no alert operations.
     NpaCommandManager uninitialised;

@@ -1,0 +1,14 @@
+#pragma once
+// Invariant checks for the fuzz targets: a broken invariant prints what broke and aborts, which
+// libFuzzer reports as a crash with the input saved. Independent of NDEBUG, since the fuzz tree is
+// built optimised.
+#include <cstdio>
+#include <cstdlib>
+
+#define FUZZ_CHECK(condition)                                                                       \
+    do {                                                                                            \
+        if (!(condition)) {                                                                         \
+            std::fprintf(stderr, "%s:%d: invariant broken: %s\n", __FILE__, __LINE__, #condition); \
+            std::abort();                                                                           \
+        }                                                                                           \
+    } while (false)

@@ -2,6 +2,7 @@
 
 #include "core/usb/port/NpaModelCheck.h"
 #include "core/usb/port/ReadBackoff.h"
+#include "core/usb/port/ReopenPolicy.h"
 #include "export/common/PropertyAccessor.h"
 #include "export/common/PropertyText.h"
 #include "logging/LogFacade.h"
@@ -12,6 +13,8 @@ namespace {
 constexpr const char* kComponent = "BidiService";
 constexpr const char* kReadComponent = "LangMon";
 constexpr DWORD kStopPollMilliseconds = 20;
+// The loop's code for a read without a read pipe (it was not opened, or a reopen failed).
+constexpr uint32_t kNoReadPipe = 1;
 
 void logTo(const char* component, const std::string& text) { LogFacade::getInstance().log(component, text); }
 
@@ -101,8 +104,11 @@ uint32_t BcxServiceUsbPort::disconnect() {
     return 0;
 }
 
-void BcxServiceUsbPort::startReading() {
+void BcxServiceUsbPort::startReading() { beginReading(); }
+
+uint32_t BcxServiceUsbPort::beginReading() {
     logTo(kReadComponent, "+BcxServiceUsbPort::startReading()");
+    uint32_t rc = 0;
     {
         std::lock_guard<std::mutex> guard(readerLock_);
         if (readThread_ == nullptr) {
@@ -110,7 +116,7 @@ void BcxServiceUsbPort::startReading() {
                 // A write may be under way on another thread: swap the pipes under its lock.
                 CriticalSectionLock writeGuard(writeLock_);
                 endpoint_.reset(new BidiUsbEndpoints(endpointTransport_));
-                endpoint_->open();
+                rc = endpoint_->open();
             }
             stopEvent_.reset();
             readingFlag_ = 1;
@@ -123,10 +129,12 @@ void BcxServiceUsbPort::startReading() {
                 readingFlag_ = 0;
                 readThread_.reset();
                 readRunnable_.reset();
+                rc = codeOf(e);
             }
         }
     }
     logTo(kReadComponent, "-BcxServiceUsbPort::startReading()");
+    return rc;
 }
 
 void BcxServiceUsbPort::stopReading() {
@@ -175,20 +183,26 @@ uint32_t BcxServiceUsbPort::read() {
 uint32_t BcxServiceUsbPort::readLoop() {
     log("+BcxServiceUsbPort::read()");
     ReadBackoff backoff;
+    ReopenPolicy reopen;
     while (readingFlag_.load() == 1) {
         log("BcxServiceUsbPort::read() loop");
         Data buffer;
-        uint32_t rc = 1;
-        if (endpoint_->readHandle() != INVALID_HANDLE_VALUE) rc = endpoint_->readOverlapped(buffer);
+        const bool pipeOpen = endpoint_->readHandle() != INVALID_HANDLE_VALUE;
+        const uint32_t rc = pipeOpen ? endpoint_->readOverlapped(buffer) : kNoReadPipe;
         if (rc != 0) {
             const uint32_t pause = backoff.fail();
             log("BcxServiceUsbPort::read() Sleep for=" + std::to_string(pause));
             if (readingFlag_.load() != 1) break;
+            // Without a read pipe nothing can be read until the pipes are opened again, whatever
+            // the open failed with.
+            const bool reopenNow = reopen.fail(pipeOpen ? rc : ReopenPolicy::kNoPipe);
             stopEvent_.wait(pause);
+            if (reopenNow && readingFlag_.load() == 1) reopenEndpoints(reopen);
             continue;
         }
         log("BcxServiceUsbPort::read() loop - endpoint_.readOverlapped(data) success");
         backoff.success();
+        reopen.success();
         if (buffer.Size() == 0) {
             // A stop costs no pause: the flag is checked first and the pause ends on the stop.
             if (readingFlag_.load() != 1) break;
@@ -199,6 +213,27 @@ uint32_t BcxServiceUsbPort::readLoop() {
     }
     log("-BcxServiceUsbPort::read() ");
     return 0;
+}
+
+void BcxServiceUsbPort::reopenEndpoints(ReopenPolicy& reopen) {
+    const uint32_t failures = reopen.consecutive();
+    uint32_t rc = 0;
+    {
+        // Writers use the same pipes; they wait for the swap.
+        CriticalSectionLock writeGuard(writeLock_);
+        rc = endpoint_->open();
+    }
+    log("BcxServiceUsbPort::read() reopened the pipes after " + std::to_string(failures) +
+        " device-gone failures: rc=" + std::to_string(rc));
+    ++reopens_;
+    if (rc != 0) {
+        reopen.fail(rc);
+        return;
+    }
+    reopen.success();
+    // Frames cut short by the outage would otherwise prefix the first packet of the new stream.
+    storage_.Clear();
+    notifyReadingRestored();
 }
 
 void BcxServiceUsbPort::deliverPacket(Data& packet) { notifyData(&packet); }
@@ -261,8 +296,12 @@ void BcxServiceUsbPort::onWindowsSuspend() {
 void BcxServiceUsbPort::onWindowsResume() {
     log("+BcxServiceUsbPort::onWindowsResume()");
     if (settleMilliseconds_ > 0) Sleep(settleMilliseconds_);
-    if (openCount_.count() > 0) startReading();
+    const bool inUse = openCount_.count() > 0;
+    const uint32_t rc = inUse ? beginReading() : 1;
     readyEvent_.set();
+    // The printer may have been off while the computer slept. When the pipes did not open, the
+    // read loop reopens them and reports the restart itself.
+    if (inUse && rc == 0) notifyReadingRestored();
     log("-BcxServiceUsbPort::onWindowsResume()");
 }
 
@@ -278,7 +317,12 @@ void BcxServiceUsbPort::onDeviceAttach() {
     deviceAttached_ = true;
     if (openCount_.count() > 0) {
         if (settleMilliseconds_ > 0) Sleep(settleMilliseconds_);
-        startReading();
+        if (beginReading() == 0) {
+            // The pipes are open again: writes need not wait for a later first connect. The
+            // session's alert registrations go out through such writes right away.
+            readyEvent_.set();
+            notifyReadingRestored();
+        }
     }
     log("-BcxServiceUsbPort::onDeviceAttach()");
 }

@@ -5,11 +5,14 @@
 // with 50 for printers whose model does not speak NPA or while the device is detached, and with
 // 170 while the spooler prints on the port. Client threads call connect, disconnect and
 // exchangeBidi (under their session's lock); the notifier thread calls the hooks. The lookup and
-// the spooler probe are not owned and outlive the port.
+// the spooler probe are not owned and outlive the port. When reads keep failing because the
+// device has gone, the read loop reopens the pipes on its back-off schedule and, once they open,
+// reports the restart (setReadingRestoredHandler) as attach and resume do.
 #include "core/usb/BidiUsbEndpoints.h"
 #include "core/usb/port/FramingStep.h"
 #include "core/usb/port/InterpreterLookup.h"
 #include "core/usb/port/Port.h"
+#include "core/usb/port/ReopenPolicy.h"
 #include "core/usb/port/ShortPacketQueue.h"
 #include "core/usb/port/SpoolerProbe.h"
 #include "runtime/CriticalSection.h"
@@ -61,6 +64,8 @@ public:
     bool deviceAttached() const { return deviceAttached_.load(); }
     bool isReading() const;
     uint8_t channelByte() const { return channelByte_; }
+    // Reopens of the pipes by the read loop (after device-gone failures), worked or not.
+    uint64_t reopens() const { return reopens_.load(); }
     const ShortPacketQueue& shortPackets() const { return shortPacketQueue_; }
     Event& shortPacketEvent() { return shortPacketEvent_; }
     Event& readyEvent() { return readyEvent_; }
@@ -72,6 +77,11 @@ private:
     void keepShortPacket(const Data& packet) override;
     void log(const std::string& line) override;
     uint32_t readLoop();
+    // startReading's work: 0 when the pipes opened (or reading was under way already), else the
+    // open's or the thread's error; reading runs in both cases unless the thread failed.
+    uint32_t beginReading();
+    // On the read thread, after device-gone failures; reports a reopen that worked.
+    void reopenEndpoints(ReopenPolicy& reopen);
     uint32_t connectLocked();
     uint32_t exchangeLocked(Data& request);
 
@@ -99,4 +109,5 @@ private:
     // for writers; the read thread uses it only while it runs.
     std::unique_ptr<BidiUsbEndpoints> endpoint_;
     std::atomic<DWORD> settleMilliseconds_;
+    std::atomic<uint64_t> reopens_{0};
 };

@@ -29,3 +29,15 @@ void Port::onDeviceDetach() {}
 void Port::killReadThread() {}
 void Port::setTransportString(const std::string&) {}
 uint32_t Port::read() { return 1; }
+
+void Port::setReadingRestoredHandler(std::function<void()> handler) {
+    std::lock_guard<std::mutex> guard(restoredLock_);
+    restored_ = std::move(handler);
+}
+
+void Port::notifyReadingRestored() {
+    // Called under the lock so that a handler being removed is not running afterwards; handlers
+    // only hand the work on.
+    std::lock_guard<std::mutex> guard(restoredLock_);
+    if (restored_) restored_();
+}

@@ -9,6 +9,8 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
+#include <mutex>
 #include <string>
 
 class Port : public Subject {
@@ -40,9 +42,21 @@ public:
     int32_t openCount() const { return openCount_.count(); }
     bool isReadingFlagSet() const { return readingFlag_.load() != 0; }
 
+    // Called when reading works again after the device came back without a new first connect
+    // (attach, resume, a reopen of the pipes): a printer that lost power has forgotten what it
+    // was told. Runs on the notifier's or the read thread and must not block; null removes it.
+    // Once this returns, an earlier handler is no longer running or called.
+    void setReadingRestoredHandler(std::function<void()> handler);
+
 protected:
+    void notifyReadingRestored();
+
     std::string portName_;
     std::string printObjectName_;  // kept for other ports; nothing here uses it
     std::atomic<uint8_t> readingFlag_;
     ReferenceCount openCount_;
+
+private:
+    std::mutex restoredLock_;
+    std::function<void()> restored_;
 };

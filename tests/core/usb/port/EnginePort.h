@@ -65,6 +65,8 @@ public:
 
     // Lets the pump deliver bytes the engine has queued meanwhile (after a direct engine call).
     void wake() { changed_.notify_all(); }
+    // What the USB port reports when reading works again after the printer was away.
+    void reportReadingRestored() { notifyReadingRestored(); }
 
     std::mutex lock_;  // guards engine and the fields below
     NpaPrinterEngine engine;

@@ -219,8 +219,10 @@ int32_t BcxFunctionMapper::registerForAlerts(IpcParameterReader& in, Data& reply
     if (!namesLocalPipe(endpoint)) return answer(kNotLocalPipe, reply);
 
     // The record comes first, whatever becomes of the registration: a client that registers
-    // with several printers names its pipe once per call.
-    callbacks_.add(clientId, CallbackRecord{clientId, endpoint});
+    // with several printers names its pipe once per call. A full registry refuses the client
+    // rather than registering it for alerts it could never be sent.
+    const uint32_t added = callbacks_.add(clientId, CallbackRecord{clientId, endpoint});
+    if (added != 0) return answer(added, reply);
     return answer(operations_.registerForAlerts(AlertRegistration{mask, clientId, handle}), reply);
 }
 

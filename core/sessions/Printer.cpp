@@ -17,21 +17,84 @@ constexpr uint32_t kRefused = 22;
 
 }  // namespace
 
-Printer::Printer(SessionServices& services) : services_(services), handle_(0), languageChanged_(false) {}
+Printer::Printer(SessionServices& services)
+    : services_(services), handle_(0), languageChanged_(false), stopped_(false) {}
 
 Printer::Printer(SessionServices& services, const std::string& transportString, uint32_t handle)
-    : services_(services), transportString_(transportString), handle_(handle), languageChanged_(false) {
+    : services_(services), transportString_(transportString), handle_(handle), languageChanged_(false),
+      stopped_(false) {
     if (services_.ports != nullptr) port_ = services_.ports->createPort(transportString_);
     if (port_ == nullptr) throw Win32Exception("Exception in Printer()", 1, __FILE__, __LINE__);
     protocol_.reset(new NpaPacketProtocol(*this, *port_, services_.lookup));
+    port_->setReadingRestoredHandler([this] { onReadingRestored(); });
 }
 
 Printer::~Printer() {
+    if (port_ != nullptr) port_->setReadingRestoredHandler(nullptr);
+    // A re-registration in flight must not wait out a reply time-out here.
+    if (protocol_ != nullptr) protocol_->abort();
+    stopWorkers();
     // The protocol goes first; its destruction waits for a delivery that is inside it, so the
     // session is whole for as long as the read thread can reach it.
     protocol_.reset();
     if (port_ != nullptr) port_->killReadThread();
     port_.reset();
+}
+
+void Printer::abort() {
+    if (protocol_ != nullptr) protocol_->abort();
+    stopWorkers();
+}
+
+void Printer::stopWorkers() {
+    std::vector<std::pair<uint32_t, std::shared_ptr<BoundedWorkQueue>>> workers;
+    std::shared_ptr<BoundedWorkQueue> maintenance;
+    {
+        std::lock_guard<std::mutex> guard(stateLock_);
+        stopped_ = true;
+        for (auto& entry : deliveries_) workers.emplace_back(entry.first, std::move(entry.second));
+        deliveries_.clear();
+        maintenance.swap(maintenance_);
+    }
+    if (maintenance != nullptr) maintenance->requestStop();
+    stopDeliveries(std::move(workers));
+    if (maintenance != nullptr) maintenance->stop();
+}
+
+void Printer::stopDeliveries(std::vector<std::pair<uint32_t, std::shared_ptr<BoundedWorkQueue>>> workers) {
+    // All are told first, so stopping many clients stuck in their callbacks takes one callback
+    // bound, not one each.
+    for (auto& worker : workers) worker.second->requestStop();
+    for (auto& worker : workers) {
+        worker.second->stop();
+        services_.callbacks.release(worker.first);
+    }
+}
+
+uint32_t Printer::addDeliveryLocked(uint32_t clientId) {
+    if (deliveries_.count(clientId) != 0) return 0;
+    try {
+        deliveries_[clientId] = std::make_shared<BoundedWorkQueue>(kAlertQueueCapacity);
+    } catch (const std::exception&) {
+        deliveries_.erase(clientId);
+        return kNoResources;
+    }
+    services_.callbacks.retain(clientId);
+    return 0;
+}
+
+std::shared_ptr<BoundedWorkQueue> Printer::takeDeliveryLocked(uint32_t clientId) {
+    auto it = deliveries_.find(clientId);
+    if (it == deliveries_.end()) return nullptr;
+    std::shared_ptr<BoundedWorkQueue> worker = std::move(it->second);
+    deliveries_.erase(it);
+    return worker;
+}
+
+uint64_t Printer::droppedAlerts(uint32_t clientId) const {
+    std::lock_guard<std::mutex> guard(stateLock_);
+    auto it = deliveries_.find(clientId);
+    return it == deliveries_.end() ? 0 : it->second->dropped();
 }
 
 void Printer::log(const std::string& line) const {
@@ -143,16 +206,91 @@ void Printer::onPacket(const Data& packet) {
 }
 
 void Printer::onAlert(const Data& packet) {
-    std::map<uint32_t, AlertRegistration> registrations;
+    // One copy for every client; each worker keeps it until delivered or dropped.
+    const std::shared_ptr<const Data> alert = std::make_shared<const Data>(packet);
+    std::vector<std::string> drops;
     {
-        // Delivered from a copy: a slow client must not hold up registrations meanwhile.
         std::lock_guard<std::mutex> guard(stateLock_);
-        registrations = registrations_;
+        for (const auto& entry : registrations_) {
+            auto it = deliveries_.find(entry.first);
+            if (it == deliveries_.end()) continue;
+            const uint32_t clientId = entry.second.clientId;
+            const uint32_t printerHandle = entry.second.printerHandle;
+            const bool kept = it->second->push([this, alert, printerHandle, clientId] {
+                const uint32_t rc =
+                    services_.callbacks.deliverAlert(printerHandle, alert->Bytes(), alert->Size(), clientId);
+                if (rc != 0) {
+                    log("Printer::onAlert() portHandle = " + handleText() + " client " + std::to_string(clientId) +
+                        " callback failed: rc=" + std::to_string(rc));
+                }
+            });
+            if (!kept) {
+                drops.push_back("Printer::onAlert() portHandle = " + handleText() + " client " +
+                                std::to_string(clientId) + " queue full, oldest alert dropped; dropped=" +
+                                std::to_string(it->second->dropped()));
+            }
+        }
     }
-    for (const auto& entry : registrations) {
-        services_.callbacks.deliverAlert(entry.second.printerHandle, packet.Bytes(), packet.Size(),
-                                         entry.second.clientId);
+    for (const std::string& line : drops) log(line);
+}
+
+void Printer::onReadingRestored() {
+    std::lock_guard<std::mutex> guard(stateLock_);
+    // A printer that was away has forgotten the registrations; without any there is nothing to
+    // tell it.
+    if (registrations_.empty() || stopped_) return;
+    if (maintenance_ == nullptr) {
+        try {
+            maintenance_ = std::make_shared<BoundedWorkQueue>(1);
+        } catch (const std::exception&) {
+            return;
+        }
     }
+    // Runs off the reporting thread: the exchanges need the read thread to read their replies.
+    maintenance_->push([this] { reregisterAlerts(); });
+}
+
+uint32_t Printer::reregisterAlerts() {
+    std::string text;
+    std::string languageBefore;
+    bool changedBefore = false;
+    uint32_t mask = 0;
+    {
+        std::lock_guard<std::mutex> guard(stateLock_);
+        for (const auto& entry : registrations_) mask |= entry.second.alertMask;
+        if (mask == 0 || port_ == nullptr) return 0;
+        languageBefore = languageId_;
+        changedBefore = languageChanged_;
+        text = registrationTextLocked(mask);
+    }
+    ++reregistrations_;
+    char maskText[16];
+    std::snprintf(maskText, sizeof maskText, "0x%08X", static_cast<unsigned>(mask));
+    log("+Printer::reregisterAlerts() portHandle = " + handleText() + " mask = " + maskText);
+    const uint32_t rc = sendAlertCommands(text, true);
+    if (rc != 0) restoreLanguage(languageBefore, changedBefore);
+    log("-Printer::reregisterAlerts() portHandle = " + handleText() + " rc=" + std::to_string(rc));
+    return rc;
+}
+
+std::string Printer::registrationTextLocked(uint32_t mask) {
+    languageChanged_ = false;
+    std::string text;
+    PropertyAccessor accessor;
+    accessor.SetString(text, PropertyAccessor::Interpreter, "Npa");
+    accessor.SetLong(text, PropertyAccessor::NewAlertMask, mask);
+    // Every class of the merged mask is registered again, not only the changed ones: the
+    // printer may have dropped earlier registrations (a power cycle), and a registration it
+    // already holds is harmless to repeat.
+    accessor.SetLong(text, PropertyAccessor::CurrentAlertMask, 0);
+    addLanguage(text);
+    return text;
+}
+
+void Printer::restoreLanguage(const std::string& languageBefore, bool changedBefore) {
+    std::lock_guard<std::mutex> guard(stateLock_);
+    if (languageId_.empty()) languageId_ = languageBefore;
+    languageChanged_ = languageChanged_ || changedBefore;
 }
 
 void Printer::addLanguage(std::string& text) {
@@ -196,25 +334,33 @@ uint32_t Printer::RegisterForAlerts(const AlertRegistration& registration) {
     AlertRegistration previous;
     {
         std::lock_guard<std::mutex> guard(stateLock_);
+        if (stopped_) return kAborted;
         for (const auto& entry : registrations_) oldMask |= entry.second.alertMask;
         auto it = registrations_.find(registration.clientId);
         if (it != registrations_.end()) {
             hadRegistration = true;
             previous = it->second;
+        } else {
+            const uint32_t rc = addDeliveryLocked(registration.clientId);
+            if (rc != 0) return rc;
         }
         registrations_[registration.clientId] = registration;
     }
     // Undoes this call: the earlier registration of the client comes back (with its port use),
-    // a new client's registration goes, and so does the port use taken for it.
+    // a new client's registration goes, and so do its delivery worker and the port use taken
+    // for it.
     auto undo = [&]() {
+        std::shared_ptr<BoundedWorkQueue> worker;
         {
             std::lock_guard<std::mutex> guard(stateLock_);
             if (hadRegistration) {
                 registrations_[registration.clientId] = previous;
             } else {
                 registrations_.erase(registration.clientId);
+                worker = takeDeliveryLocked(registration.clientId);
             }
         }
+        if (worker != nullptr) stopDeliveries({{registration.clientId, worker}});
         if (!hadRegistration) port_->disconnect();
     };
 
@@ -237,24 +383,12 @@ uint32_t Printer::RegisterForAlerts(const AlertRegistration& registration) {
         if (newMask == oldMask && !languageChanged_) return 0;
         languageBefore = languageId_;
         changedBefore = languageChanged_;
-        languageChanged_ = false;
-        PropertyAccessor accessor;
-        accessor.SetString(text, PropertyAccessor::Interpreter, "Npa");
-        accessor.SetLong(text, PropertyAccessor::NewAlertMask, newMask);
-        // Every class of the merged mask is registered again, not only the changed ones: the
-        // printer may have dropped earlier registrations (a power cycle), and a registration it
-        // already holds is harmless to repeat.
-        accessor.SetLong(text, PropertyAccessor::CurrentAlertMask, 0);
-        addLanguage(text);
+        text = registrationTextLocked(newMask);
     }
     const uint32_t result = sendAlertCommands(text, true);
     if (result != 0) {
-        {
-            // The printer did not take the language either: keep it for the next attempt.
-            std::lock_guard<std::mutex> guard(stateLock_);
-            if (languageId_.empty()) languageId_ = languageBefore;
-            languageChanged_ = languageChanged_ || changedBefore;
-        }
+        // The printer did not take the language either: keep it for the next attempt.
+        restoreLanguage(languageBefore, changedBefore);
         undo();
     }
     return result;
@@ -282,10 +416,14 @@ uint32_t Printer::UnregisterForAlerts(uint32_t clientId) {
     }
     uint32_t result = 0;
     if (!text.empty() && port_ != nullptr) result = sendAlertCommands(text, false);
+    std::shared_ptr<BoundedWorkQueue> worker;
     {
         std::lock_guard<std::mutex> guard(stateLock_);
         registrations_.erase(clientId);
+        worker = takeDeliveryLocked(clientId);
     }
+    // Alerts still waiting for this client are not delivered any more.
+    if (worker != nullptr) stopDeliveries({{clientId, worker}});
     if (port_ != nullptr) port_->disconnect();
     return result;
 }

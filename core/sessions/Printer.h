@@ -5,8 +5,17 @@
 // session made without a port (openPrinter of an unknown handle) never touches a port: exchanges
 // and registrations answer 50. Client threads call open, close, exchange (under sessionLock())
 // and the registrations; the port's read thread calls onPacket. Portable.
+//
+// Alerts leave the read thread at once: each registered client has a queue of at most
+// kAlertQueueCapacity alerts served by a worker of its own, which delivers them in order through
+// the callback registry. A full queue drops the client's oldest alert (counted in the log); a
+// client that fails is tried again with its next alert and never holds up another. The worker
+// ends with the registration, the session, or abort(). When the port reports that reading works
+// again after the printer was away (attach, resume, reopen), a session with registrations sends
+// the registration packets for the merged mask again, on a worker of the session's own.
 #include "core/sessions/AlertCallbackRegistry.h"
 #include "core/sessions/AlertRegistration.h"
+#include "core/sessions/BoundedWorkQueue.h"
 #include "core/sessions/PortFactory.h"
 #include "core/usb/port/InterpreterLookup.h"
 #include "core/usb/port/NpaPacketProtocol.h"
@@ -15,12 +24,14 @@
 #include "runtime/CriticalSection.h"
 #include "runtime/ReferenceCount.h"
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 // What sessions need from the rest of the service. Everything outlives the sessions.
 struct SessionServices {
@@ -34,6 +45,10 @@ class Printer : public ReferenceCount, public PacketSink {
 public:
     static constexpr uint32_t kDefaultTimeout = NpaPacketProtocol::kDefaultTimeout;
     static constexpr uint32_t kNoPort = 50;
+    static constexpr size_t kAlertQueueCapacity = 64;
+    // A registration after abort(), or a delivery worker that could not be made.
+    static constexpr uint32_t kAborted = 995;
+    static constexpr uint32_t kNoResources = 1450;
 
     // A session without port and protocol, handle 0.
     explicit Printer(SessionServices& services);
@@ -62,10 +77,14 @@ public:
     void setLanguageId(const std::string& languageId);
     // The reply time-out of the next exchange only.
     void setTimeout(uint32_t milliseconds);
-    // The service is stopping: a waiting exchange ends now with 995, later ones at once.
-    void abort() {
-        if (protocol_ != nullptr) protocol_->abort();
-    }
+    // The service is stopping: a waiting exchange ends now with 995, later ones at once; the
+    // delivery workers end (each within its callback's bound, all at the same time), and alerts
+    // are no longer queued.
+    void abort();
+    // Sends the registration packets for the merged mask of all registrations again (every class,
+    // current mask 0, with a pending language id), as a registration does. 0 (also when there is
+    // no registration: nothing is sent), or the first failure.
+    uint32_t reregisterAlerts();
 
     CriticalSection& sessionLock() { return sessionLock_; }
     uint32_t handle() const { return handle_; }
@@ -78,6 +97,10 @@ public:
     uint32_t registeredMask() const;
     size_t registrationCount() const;
     bool languageChanged() const;
+    // Alerts of clientId dropped from its full queue so far (0 without a registration).
+    uint64_t droppedAlerts(uint32_t clientId) const;
+    // Re-registrations run so far (after the port's reports), whatever their result.
+    uint64_t reregistrations() const { return reregistrations_.load(); }
 
 private:
     // Builds the registration packets for the text and exchanges each under the session lock.
@@ -85,6 +108,20 @@ private:
     // Unregistering: every packet is sent; 0 or the last failure.
     uint32_t sendAlertCommands(const std::string& text, bool registering);
     void addLanguage(std::string& text);
+    // With stateLock_ held: the text registering every class of mask, consuming the language id.
+    std::string registrationTextLocked(uint32_t mask);
+    // The printer did not take a registration: its language id waits for the next one.
+    void restoreLanguage(const std::string& languageBefore, bool changedBefore);
+    // A delivery worker for a newly registered client (with stateLock_ held); kNoResources when
+    // none can be made.
+    uint32_t addDeliveryLocked(uint32_t clientId);
+    // Takes the client's worker out, with stateLock_ held; the caller stops it unlocked.
+    std::shared_ptr<BoundedWorkQueue> takeDeliveryLocked(uint32_t clientId);
+    // Ends workers together (each waits at most for its callback in flight) and gives back
+    // their holds on the callback records.
+    void stopDeliveries(std::vector<std::pair<uint32_t, std::shared_ptr<BoundedWorkQueue>>> workers);
+    void onReadingRestored();
+    void stopWorkers();
     void log(const std::string& line) const;
     std::string handleText() const;
 
@@ -99,4 +136,10 @@ private:
     std::unique_ptr<NpaPacketProtocol> protocol_;
     uint32_t handle_;
     bool languageChanged_;
+    // Guarded by stateLock_: one worker per registered client, and the session's own worker for
+    // re-registrations (one waiting at most: a newer report replaces an older one).
+    std::map<uint32_t, std::shared_ptr<BoundedWorkQueue>> deliveries_;
+    std::shared_ptr<BoundedWorkQueue> maintenance_;
+    bool stopped_;
+    std::atomic<uint64_t> reregistrations_{0};
 };

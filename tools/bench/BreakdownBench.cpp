@@ -3,7 +3,11 @@
 #include "core/ipc/IpcOverlappedNamedPipe.h"
 #include "core/usb/BidiUsbEndpoints.h"
 #include "core/usb/port/BcxServiceUsbPort.h"
+#include "config/Localize.h"
+#include "core/interpreters/InterpreterManager.h"
 #include "core/usb/port/BidiUsbAdapter.h"
+#include "core/usb/port/InterpreterManagerLookup.h"
+#include "export/common/PropertyAccessor.h"
 #include "core/usb/port/NpaPacketProtocol.h"
 #include "core/usb/port/PacketSink.h"
 #include "logging/LogFacade.h"
@@ -30,6 +34,41 @@ using namespace BenchTable;
 struct NullSession : PacketSink {
     void onPacket(const Data&) override {}
 };
+
+// Counts the lookups the port and the protocol make through it.
+class CountingLookup : public InterpreterLookup {
+public:
+    explicit CountingLookup(InterpreterLookup& inner) : inner_(inner) {}
+    CommandManager* getCommandManager(const std::string& text) override {
+        ++calls;
+        return inner_.getCommandManager(text);
+    }
+    PacketManager* getPacketManager(const Data& buffer) override {
+        ++calls;
+        return inner_.getPacketManager(buffer);
+    }
+    std::atomic<uint64_t> calls{0};
+
+private:
+    InterpreterLookup& inner_;
+};
+
+// The service's own lookup (the interpreter manager with the plug-in beside this program, branded
+// by the branding file there), or null when it cannot be set up.
+InterpreterLookup* serviceLookup() {
+    try {
+        char path[MAX_PATH] = {};
+        const DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
+        Localize::createInstance(nullptr, std::string(path, n));
+        std::string text;
+        PropertyAccessor().SetString(text, PropertyAccessor::Prefix, Localize::getInstance().getManufacturerPrefix() + "__");
+        InterpreterManager::createInstance(text);
+        return &InterpreterManagerLookup::instance();
+    } catch (const Exception& e) {
+        std::printf("# breakdown: the service's interpreter lookup cannot be set up: code %d\n", e.code());
+        return nullptr;
+    }
+}
 
 struct StartProbe : Runnable {
     uint32_t run() override {
@@ -127,9 +166,8 @@ namespace BreakdownBench {
 
 void run(const BreakdownInputs& in, uint32_t iterations, std::vector<BenchRow>& rows) {
     std::vector<double> threadStart, threadStartJoin, pipesOpen, portConnect, modeSwitch, exchangeWait, stopReading,
-        wake, spooler, requestRead, replyWrite, logCall;
+        wake, spooler, requestRead, replyWrite, logCall, portWhole, quickWhole, lookupCounts, lookupCall;
     double linesPerExchange = 0;
-
     // Connection thread start: what the pipe monitor pays for every client connection.
     for (uint32_t i = 0; i < iterations; ++i) {
         StartProbe probe;
@@ -174,7 +212,6 @@ void run(const BreakdownInputs& in, uint32_t iterations, std::vector<BenchRow>& 
         }
         waker.join();
     }
-
     pipeSteps(iterations, requestRead, replyWrite);
 
     NpaPrinterSimulator printer(in.devicePath);
@@ -202,26 +239,55 @@ void run(const BreakdownInputs& in, uint32_t iterations, std::vector<BenchRow>& 
             }
         }
         // One exchange as a session makes it: connect (pipes, read thread, NPA mode), the
-        // request and its reply, disconnect (the read thread stops, the pipes close).
+        // request and its reply, disconnect (the read thread stops, the pipes close); with the
+        // service's interpreter lookup (counted), alternating with a port whose lookup keeps what
+        // it found (the NPA managers directly), so the two differ only in their lookup.
+        InterpreterLookup* service = serviceLookup();
+        CountingLookup counted(service != nullptr ? *service : static_cast<InterpreterLookup&>(lookup));
         BidiUsbAdapter adapter;
-        BcxServiceUsbPort port(transport, lookup, adapter);
+        BcxServiceUsbPort port(transport, counted, adapter);
         NullSession session;
-        NpaPacketProtocol protocol(session, port, lookup);
-        for (uint32_t i = 0; i < iterations; ++i) {
+        NpaPacketProtocol protocol(session, port, counted);
+        BidiUsbAdapter quickAdapter;
+        BcxServiceUsbPort quickPort(transport, lookup, quickAdapter);
+        NpaPacketProtocol quickProtocol(session, quickPort, lookup);
+        auto exchangeOn = [&](BcxServiceUsbPort& p, NpaPacketProtocol& proto, double* steps) {
             const double t0 = benchNowUs();
-            const uint32_t rc = port.connect();
+            const uint32_t rc = p.connect();
             const double t1 = benchNowUs();
             Data request(in.queryAll.data(), static_cast<uint32_t>(in.queryAll.size()));
-            protocol.send(request);
+            proto.send(request);
             Data reply;
-            const bool replied = protocol.takeReply(reply);
+            const bool replied = proto.takeReply(reply);
             const double t2 = benchNowUs();
-            port.disconnect();
+            p.disconnect();
             const double t3 = benchNowUs();
-            if (rc != 0 || request.Status() != 0 || !replied) continue;
-            portConnect.push_back(t1 - t0);
-            exchangeWait.push_back(t2 - t1);
-            stopReading.push_back(t3 - t2);
+            steps[0] = t1 - t0;
+            steps[1] = t2 - t1;
+            steps[2] = t3 - t2;
+            return rc == 0 && request.Status() == 0 && replied;
+        };
+        for (uint32_t i = 0; i < iterations; ++i) {
+            double steps[3];
+            const uint64_t before = counted.calls.load();
+            if (exchangeOn(port, protocol, steps)) {
+                portConnect.push_back(steps[0]);
+                exchangeWait.push_back(steps[1]);
+                stopReading.push_back(steps[2]);
+                portWhole.push_back(steps[0] + steps[1] + steps[2]);
+                lookupCounts.push_back(static_cast<double>(counted.calls.load() - before));
+            }
+            if (exchangeOn(quickPort, quickProtocol, steps)) quickWhole.push_back(steps[0] + steps[1] + steps[2]);
+        }
+        // One lookup of each kind the read thread makes, through the service's lookup.
+        if (service != nullptr) {
+            const std::vector<uint8_t> replyBytes = {0xA5, 0x00, 0x06, 0x40, 0xE0, 0x81, 0x00, 0x00, 0x00};
+            const Data replyPacket(replyBytes.data(), static_cast<uint32_t>(replyBytes.size()));
+            for (uint32_t i = 0; i < iterations; ++i) {
+                const double t0 = benchNowUs();
+                service->getPacketManager(replyPacket);
+                lookupCall.push_back(benchNowUs() - t0);
+            }
         }
         // The NPA mode switch alone: a connect while the port is already reading only writes it.
         if (port.connect() == 0) {
@@ -253,6 +319,9 @@ void run(const BreakdownInputs& in, uint32_t iterations, std::vector<BenchRow>& 
         std::printf("# breakdown: the in-process printer failed: code %d\n", e.code());
     }
     printer.stop();
+    // The service's lookup goes before the process ends, as the service's own stop releases it.
+    if (InterpreterManager::exists()) InterpreterManager::destroyInstance();
+    if (Localize::exists()) Localize::destroyInstance();
 
     BenchRow head;
     head.measurement = "breakdown of one exchange, no client registered (p50 each)";
@@ -290,6 +359,30 @@ void run(const BreakdownInputs& in, uint32_t iterations, std::vector<BenchRow>& 
     rows.push_back(stepRow("  of it: reply wake-up", wake, "condition variable, isolated"));
     rows.push_back(stepRow("stop of reading", stopReading, "BcxServiceUsbPort::disconnect, last user"));
     rows.push_back(stepRow("reply write", replyWrite, "overlapped pipe write, isolated"));
+    {
+        const BenchSummary calls = BenchStats::summarize(lookupCounts);
+        const BenchSummary each = BenchStats::summarize(lookupCall);
+        std::printf("# breakdown interpreter lookups per port exchange: p50=%.0f; one packet-manager lookup p50=%.1f us p99=%.1f us\n",
+                    calls.p50, each.p50, each.p99);
+        BenchRow r;
+        r.measurement = "  across the port steps: interpreter lookups";
+        r.value = each.count == 0 ? "not measured" : number(calls.p50) + " x " + micros(each.p50) + " = " + micros(calls.p50 * each.p50);
+        r.ratio = "counted per exchange; InterpreterManagerLookup, isolated";
+        r.target = "-";
+        r.result = "-";
+        rows.push_back(r);
+        const BenchSummary now = BenchStats::summarize(portWhole);
+        const BenchSummary kept = BenchStats::summarize(quickWhole);
+        std::printf("# breakdown port exchange with the service's lookup: p50=%.1f us; with a lookup that keeps its managers: p50=%.1f us\n",
+                    now.p50, kept.p50);
+        BenchRow w;
+        w.measurement = "  port exchange, lookup keeping its managers (proposed)";
+        w.value = kept.count == 0 ? "not measured" : micros(kept.p50) + " p50";
+        w.ratio = now.p50 > 0 && kept.count > 0 ? ratio(kept.p50 / now.p50, "with the service's lookup (" + micros(now.p50) + ")") : "-";
+        w.target = "-";
+        w.result = "-";
+        rows.push_back(w);
+    }
     {
         const BenchSummary s = BenchStats::summarize(logCall);
         std::printf("# breakdown log line with logging off: n=%zu p50=%.1f us p99=%.1f us; %.1f lines per port exchange\n",

@@ -23,8 +23,8 @@ bool equalsIgnoringCase(const std::string& a, const std::string& b) {
 }  // namespace
 
 IpcNamedPipeEndpoint::IpcNamedPipeEndpoint(const IpcTimeouts& timeouts)
-    : timeouts_(timeouts), closed_(false), runnable_(*this, &IpcNamedPipeEndpoint::serve), owner_(nullptr),
-      lastAcceptCode_(0) {}
+    : timeouts_(timeouts), closed_(false), started_(true), runnable_(*this, &IpcNamedPipeEndpoint::serve),
+      owner_(nullptr), lastAcceptCode_(0) {}
 
 IpcNamedPipeEndpoint::IpcNamedPipeEndpoint(HANDLE connected, const IpcTimeouts& timeouts)
     : IpcNamedPipeEndpoint(timeouts) {
@@ -80,17 +80,24 @@ std::unique_ptr<IpcEndpoint> IpcNamedPipeEndpoint::accept() { return acceptConne
 
 int32_t IpcNamedPipeEndpoint::start() {
     if (thread_) return 0;
+    // The new thread may serve its client, close and signal the owner before Thread::start() has
+    // returned here; deleting the endpoint then would pull the Thread out from under this call.
+    // So the endpoint is not reapable until start() is done, and signals again if it finished
+    // meanwhile.
+    started_.store(false);
+    int32_t rc = 0;
     try {
         thread_.reset(new Thread(runnable_));
         thread_->start();
-        return 0;
     } catch (const Exception& e) {
         // Never ran: nothing will finish it, so it is closed here for the reaper.
         thread_.reset();
         close();
-        if (owner_ != nullptr) owner_->signal();
-        return e.code() != 0 ? e.code() : kInternalError;
+        rc = e.code() != 0 ? e.code() : kInternalError;
     }
+    started_.store(true);
+    if (closed_.load() && owner_ != nullptr) owner_->signal();
+    return rc;
 }
 
 uint32_t IpcNamedPipeEndpoint::serve() {

@@ -2,10 +2,11 @@
 // A named-pipe endpoint in one of three roles. Listening (the monitor's): listen() creates a
 // server instance of PIPENAME and acceptConnection() waits for a client on it. Connection (made
 // by acceptConnection from the connected handle): start() runs one request on a thread of its
-// own: receive within the request bound, dispatch, send, close; then it counts as closed and
-// tells its owner. Callback (client side): sendCallback() delivers an "onCallback" message to a
-// pipe a client serves on this computer and returns the client's code, all within the callback
-// bound. stop() may come from any thread; everything else belongs to one thread at a time.
+// own: receive within the request bound, dispatch, send, close; then it counts as closed (not
+// before start() has returned) and tells its owner. Callback (client side): sendCallback()
+// delivers an "onCallback" message to a pipe a client serves on this computer and returns the
+// client's code, all within the callback bound. stop() may come from any thread; everything else
+// belongs to one thread at a time.
 #include "core/ipc/IpcEndpoint.h"
 #include "core/ipc/IpcOverlappedNamedPipe.h"
 #include "core/ipc/IpcTimeouts.h"
@@ -56,7 +57,9 @@ public:
     // If not yet closed: marks the endpoint closed and closes the pipe (owner thread).
     void close();
     std::string properties() override;
-    bool isClosed() const override { return closed_.load(); }
+    // True once the connection is done with and start() has returned: only then may the owner
+    // delete it.
+    bool isClosed() const override { return closed_.load() && started_.load(); }
     void setOwner(IpcEndpoints* owner) override { owner_ = owner; }
 
     // Client side: opens the pipe named by HOSTNAME and PIPENAME within timeoutMs. Only pipes
@@ -83,6 +86,7 @@ private:
 
     IpcTimeouts timeouts_;
     std::atomic<bool> closed_;
+    std::atomic<bool> started_;
     IpcOverlappedNamedPipe pipe_;
     RunnableMethod<IpcNamedPipeEndpoint> runnable_;
     std::unique_ptr<Thread> thread_;

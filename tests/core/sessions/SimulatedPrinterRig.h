@@ -25,6 +25,15 @@ inline std::string testProgramFolder() {
     return full.substr(0, full.rfind('\\') + 1);
 }
 
+// One <printer> record of simulated-printers.xml: a Q100 Series on port "USB" + port (1..999).
+inline std::string simulatedPrinterRecord(unsigned port, const std::string& devicePath) {
+    std::string serial = std::to_string(port);
+    serial.insert(0, serial.size() < 4 ? 4 - serial.size() : 0, '0');
+    return "<printer><PortNumber>" + std::to_string(port) + "</PortNumber><InstanceId>USB\\VID_1A2B&amp;PID_0C3D\\SIM" +
+           serial + "</InstanceId><DevicePath>" + devicePath +
+           "</DevicePath><DeviceId>MFG:Quorvel;MODEL:Q100 Series;CMD:NPA;</DeviceId></printer>";
+}
+
 class SimulatedPrinterRig {
 public:
     // stem makes the simulator's pipe names unique to the test program. Failures are fatal
@@ -43,9 +52,7 @@ public:
         simulator->start();
         declarations = branding.folder() + "simulated-printers.xml";
         std::ofstream file(declarations, std::ios::binary | std::ios::trunc);
-        file << "<printers><printer><PortNumber>1</PortNumber>"
-                "<InstanceId>USB\\VID_1A2B&amp;PID_0C3D\\SIM0001</InstanceId><DevicePath>"
-             << devicePath << "</DevicePath><DeviceId>MFG:Quorvel;MODEL:Q100 Series;CMD:NPA;</DeviceId></printer></printers>";
+        file << "<printers>" << simulatedPrinterRecord(1, devicePath) << "</printers>";
         ASSERT_TRUE(file.good());
     }
 

@@ -52,11 +52,12 @@ struct NpaReplyBehaviour {
     uint32_t acks = 0;              // acknowledge packets before the reply
     uint32_t ackIntervalMs = 0;     // acknowledge k (1..acks) comes k * this after the request
     uint32_t splitAt = 0;           // >0: the reply's bytes are cut at this offset into two writes
-    bool stopAtSplit = false;       // with splitAt: only the part before the cut is ever written
     uint32_t fragmentSize = 0;      // >0: the reply goes as continued packets of this many data bytes
     bool join = false;              // everything written for the request goes in one write
     bool refuseRegistration = false;  // registration replies carry flags bit 7 and change nothing
     bool alertBeforeReply = false;  // a control packet goes out just before the reply
+    // Last, so that tests filling the fields in order keep their meaning.
+    bool stopAtSplit = false;       // with splitAt: only the part before the cut is ever written
 };
 
 // What the default replies report about the printer.

@@ -171,7 +171,7 @@ TEST_F(DispatchEndToEndTest, ClientOpensExchangesQueryAllAndCloses) {
     EXPECT_EQ(TolvexClient::call(pipeName_, enumPrinters, nothing, kCallMs), TolvexClient::kNoReply);
 }
 
-TEST_F(DispatchEndToEndTest, AlertsReachCallbackPipesAndASilentClientDelaysOthersAtMostTheBound) {
+TEST_F(DispatchEndToEndTest, AlertsReachCallbackPipesAndASilentClientDelaysNobody) {
     ASSERT_EQ(open(), 0);
     // The silent client has the lower id, so it is called first.
     const uint32_t silentId = clientId();
@@ -204,9 +204,8 @@ TEST_F(DispatchEndToEndTest, AlertsReachCallbackPipesAndASilentClientDelaysOther
     EXPECT_EQ(text, "<Handler>AlertHandler</Handler><Handle>8193</Handle><ClientId>" + std::to_string(id) + "</ClientId>");
     EXPECT_EQ(packet, alertNumber(1));
     const ULONGLONG delay = answeredAt - sentAt;
-    // The silent client really was waited for, and for no longer than the bound.
-    EXPECT_GE(delay, kCallbackMs * 6 / 10);
-    EXPECT_LT(delay, kCallbackMs + 1500);
+    // Each client has its own delivery worker: the silent one, called first, holds up nobody.
+    EXPECT_LT(delay, kCallbackMs * 6 / 10);
 
     Data unregister = handleRequest(42, silentId);
     EXPECT_EQ(call(unregister), 0);

@@ -6,6 +6,7 @@
 #include "export/common/PropertyText.h"
 #include "tests/core/usb/port/EnginePort.h"
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <functional>
@@ -105,6 +106,13 @@ public:
     std::vector<Callback> calls() {
         std::lock_guard<std::mutex> guard(lock_);
         return calls_;
+    }
+    // Each client has its own delivery worker, so only the order per client is defined.
+    std::vector<Callback> callsByClient() {
+        std::vector<Callback> sorted = calls();
+        std::stable_sort(sorted.begin(), sorted.end(),
+                         [](const Callback& a, const Callback& b) { return a.clientId < b.clientId; });
+        return sorted;
     }
 
 private:

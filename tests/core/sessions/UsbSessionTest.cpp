@@ -98,7 +98,7 @@ TEST_F(UsbSessionTest, RegisteredClientsGetThePrintersAlertsWhileTheReadThreadRu
     EXPECT_TRUE(usbPort()->isReading());
     ASSERT_TRUE(simulator_->sendAlert());
     ASSERT_TRUE(sink_.waitFor(2, kWaitMs));
-    const std::vector<Callback> calls = sink_.calls();
+    const std::vector<Callback> calls = sink_.callsByClient();
     EXPECT_EQ(calls[0].clientId, 2u);
     EXPECT_EQ(calls[1].clientId, 4u);
     EXPECT_EQ(calls[0].bytes, calls[1].bytes);

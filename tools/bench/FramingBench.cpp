@@ -22,6 +22,8 @@ constexpr uint32_t kStreamBytes = 256 * 1024;
 constexpr uint8_t kChannelByte = 0;
 
 struct CountingSink : FramingSink {
+    explicit CountingSink(bool withLogTexts) : withLogTexts_(withLogTexts) {}
+    bool logging() const override { return withLogTexts_; }
     void deliverPacket(Data& packet) override {
         ++packets;
         bytes += packet.Size();
@@ -30,6 +32,9 @@ struct CountingSink : FramingSink {
     uint64_t packets = 0;
     uint64_t bytes = 0;
     uint64_t shortPackets = 0;
+
+private:
+    bool withLogTexts_;
 };
 
 BenchNpaLookup& lookup() {
@@ -50,45 +55,17 @@ std::vector<Data> readsOf(const FramingStream& s) {
     return reads;
 }
 
-// The framing step as it stands minus the texts of its log lines (hex dumps of the read and of
-// the storage after every packet), which it builds even when logging is off: the change proposed
-// for FramingStep::run, measured here without touching the port.
-void framingWithoutLogTexts(Data& storage, const Data& readBytes, uint8_t channelByte, InterpreterLookup& look,
-                            FramingSink& sink) {
-    storage.Append(readBytes);
-    if (storage.Size() < FramingStep::kMinimumJudgedBytes) return;
-    PacketManager* manager = look.getPacketManager(storage);
-    Data packet;
-    while (storage.Size() != 0) {
-        packet.Clear();
-        int32_t consumed = 0;
-        if (manager->Unwrap(storage, packet, consumed) != 0) break;
-        if (consumed <= 0 || static_cast<uint32_t>(consumed) > storage.Size()) break;
-        storage.Consume(static_cast<uint32_t>(consumed), true);
-        if (FramingStep::isShortPacket(packet, channelByte)) {
-            sink.keepShortPacket(packet);
-            manager->Reset(packet);
-        } else {
-            sink.deliverPacket(packet);
-        }
-    }
-    if (storage.Size() > FramingStep::kMaxPendingBytes) storage.Clear();
-}
-
 template <bool kWithLogTexts>
 void framing(benchmark::State& state) {
     const FramingStream& s = streamOf(static_cast<uint32_t>(state.range(0)));
     const std::vector<Data> reads = readsOf(s);
-    CountingSink sink;
+    // With texts: the step while logging is on; without: while it is off, as the port runs it.
+    CountingSink sink(kWithLogTexts);
     for (auto _ : state) {
         Data storage;
         sink.packets = 0;
         for (const Data& r : reads) {
-            if (kWithLogTexts) {
-                FramingStep::run(storage, r, kChannelByte, lookup(), sink);
-            } else {
-                framingWithoutLogTexts(storage, r, kChannelByte, lookup(), sink);
-            }
+            FramingStep::run(storage, r, kChannelByte, lookup(), sink);
         }
         if (sink.packets != s.packets || storage.Size() != 0) {
             state.SkipWithError("the framing lost or kept bytes");

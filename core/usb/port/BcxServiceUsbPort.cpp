@@ -38,6 +38,7 @@ BcxServiceUsbPort::BcxServiceUsbPort(const std::string& transportString, Interpr
 BcxServiceUsbPort::~BcxServiceUsbPort() { stopReading(); }
 
 void BcxServiceUsbPort::log(const std::string& line) { logTo(kComponent, line); }
+bool BcxServiceUsbPort::logging() const { return LogFacade::getInstance().isEnabled(); }
 
 bool BcxServiceUsbPort::isReading() const {
     std::lock_guard<std::mutex> guard(readerLock_);

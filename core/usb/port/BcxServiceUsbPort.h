@@ -76,6 +76,7 @@ private:
     void deliverPacket(Data& packet) override;
     void keepShortPacket(const Data& packet) override;
     void log(const std::string& line) override;
+    bool logging() const override;
     uint32_t readLoop();
     // startReading's work: 0 when the pipes opened (or reading was under way already), else the
     // open's or the thread's error; reading runs in both cases unless the thread failed.

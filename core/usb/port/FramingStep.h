@@ -18,6 +18,9 @@ public:
     // A short packet the observers must not see.
     virtual void keepShortPacket(const Data& packet) = 0;
     virtual void log(const std::string& line);
+    // False when nobody reads the lines: the step then skips building them (hex dumps of the
+    // whole buffer after every packet cost far more than the framing itself).
+    virtual bool logging() const;
 };
 
 class FramingStep {

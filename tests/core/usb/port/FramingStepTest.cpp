@@ -97,6 +97,25 @@ TEST(FramingStepTest, OneManagerServesTheWholeStepAndTheLogDumpsLowerCaseHex) {
                                   "07e0102a5000500f0000711");
 }
 
+TEST(FramingStepTest, WithLoggingOffNoLineIsBuiltAndThePacketsAreTheSame) {
+    struct QuietSink : CollectingSink {
+        bool logging() const override { return false; }
+        void log(const std::string&) override { ++lines; }
+        int lines = 0;
+    };
+    NpaTestLookup lookup;
+    Data storage;
+    QuietSink sink;
+    const Bytes all = concat({kReplyA, kReplyB, kAlert});
+    for (size_t at = 0; at < all.size(); at += 5) {
+        const Bytes piece(all.begin() + at, all.begin() + std::min(all.size(), at + 5));
+        FramingStep::run(storage, toData(piece), 0, lookup, sink);
+    }
+    EXPECT_EQ(sink.delivered, (std::vector<Bytes>{kReplyA, kReplyB, kAlert}));
+    EXPECT_EQ(sink.lines, 0);
+    EXPECT_EQ(storage.Size(), 0u);
+}
+
 TEST(FramingStepTest, ABufferThatNeverBecomesAPacketIsDroppedAtTheBound) {
     // A manager that claims everything and always wants more, like a device that never ends one.
     struct WantsMore final : PacketManager {

@@ -1,6 +1,5 @@
 #include "logging/LogFacade.h"
 
-#include "config/RegistryKey.h"
 #include "logging/LogLine.h"
 #include "runtime/Exception.h"
 #include "runtime/ProcessSingleton.h"
@@ -87,16 +86,43 @@ std::string LogFacade::shortName() const {
 
 bool LogFacade::isEnabled() const {
     try {
-        // Read access is all the switch needs; asking for more would keep a process without
-        // write rights on the key from ever logging.
-        RegistryKey key(logSwitchKeyPath(shortName()), false, HKEY_LOCAL_MACHINE, KEY_READ);
-        uint32_t value = 0;
-        return key.getValue("startLog", value) && static_cast<int32_t>(value) > 0;
-    } catch (const Exception&) {
-        return false;
+        return switchIsOn(logSwitchKeyPath(shortName()));
     } catch (const std::exception&) {
         return false;
     }
+}
+
+bool LogFacade::switchIsOn(const std::string& path) const {
+    CriticalSectionLock lock(switchSection_);
+    if (path != switchPath_) {
+        switchKey_.reset();
+        switchPath_ = path;
+    }
+    if (switchKey_) {
+        const SwitchRead read = readSwitch();
+        if (read != SwitchRead::KeyGone) return read == SwitchRead::On;
+        switchKey_.reset();
+    }
+    // No key open yet, or the open one was deleted: open it by path. A missing key leaves
+    // nothing open, so the next line looks for it again. Read access is all the switch needs;
+    // asking for more would keep a process without write rights on the key from ever logging.
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+    switchKey_.reset(key);
+    return readSwitch() == SwitchRead::On;
+}
+
+LogFacade::SwitchRead LogFacade::readSwitch() const {
+    DWORD type = 0;
+    DWORD value = 0;
+    DWORD size = sizeof value;
+    const LONG rc = RegQueryValueExA(switchKey_.get(), "startLog", nullptr, &type, reinterpret_cast<BYTE*>(&value), &size);
+    if (rc == ERROR_SUCCESS) {
+        return type == REG_DWORD && size == sizeof value && static_cast<int32_t>(value) > 0 ? SwitchRead::On : SwitchRead::Off;
+    }
+    // Absent, or too long for a REG_DWORD: off, and the key is still there. Any other failure
+    // (ERROR_KEY_DELETED above all) means the handle no longer names the live key.
+    return rc == ERROR_FILE_NOT_FOUND || rc == ERROR_MORE_DATA ? SwitchRead::Off : SwitchRead::KeyGone;
 }
 
 std::string LogFacade::logPath() const { return composeLogPath(expandAllUsersProfile(), prefix()); }

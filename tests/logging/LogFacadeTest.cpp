@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <map>
 #include <regex>
 #include <thread>
@@ -82,6 +83,76 @@ TEST_F(LogFacadeTest, TheSwitchIsReadAtEveryLine) {
     EXPECT_EQ(logtest::readFile(path_), on);
     ASSERT_NE(LogFacade::writer(), nullptr);
     EXPECT_EQ(LogFacade::writer()->path(), path_);
+}
+
+// The switch key stays open between lines; these are the ways the registry can change under it.
+TEST_F(LogFacadeTest, TheSwitchFollowsTheRegistryWhileItsKeyIsKeptOpen) {
+    LogFacade& facade = LogFacade::getInstance();
+    const std::string name = logtest::runShortName();
+    ASSERT_TRUE(facade.isEnabled());
+
+    // Deleted under the open handle, then made again with the switch on.
+    logtest::removeSwitch(name);
+    EXPECT_FALSE(facade.isEnabled());
+    logtest::setSwitch(name, 1);
+    EXPECT_TRUE(facade.isEnabled());
+    logtest::removeSwitch(name);
+    logtest::setSwitch(name, 0);
+    EXPECT_FALSE(facade.isEnabled());
+    logtest::setSwitch(name, 1);
+    EXPECT_TRUE(facade.isEnabled());
+
+    // A value of another type, or a negative one, is off; the key stays usable afterwards.
+    const std::string keyPath = "Software\\" + name + "\\BcxComponents\\";
+    ASSERT_EQ(RegSetKeyValueA(HKEY_LOCAL_MACHINE, keyPath.c_str(), "startLog", REG_SZ, "1", 2), ERROR_SUCCESS);
+    EXPECT_FALSE(facade.isEnabled());
+    const DWORD negative = 0xFFFFFFFF;
+    ASSERT_EQ(RegSetKeyValueA(HKEY_LOCAL_MACHINE, keyPath.c_str(), "startLog", REG_DWORD, &negative, sizeof negative),
+              ERROR_SUCCESS);
+    EXPECT_FALSE(facade.isEnabled());
+    logtest::setSwitch(name, 7);
+    EXPECT_TRUE(facade.isEnabled());
+
+    // Another short name reads its own key, and coming back reads this one again.
+    const std::string other = name + "Other";
+    logtest::setSwitch(other, 0);
+    facade.setShortName(other);
+    EXPECT_FALSE(facade.isEnabled());
+    logtest::setSwitch(other, 1);
+    EXPECT_TRUE(facade.isEnabled());
+    logtest::setSwitch(name, 0);
+    EXPECT_TRUE(facade.isEnabled());
+    facade.setShortName(name);
+    EXPECT_FALSE(facade.isEnabled());
+    logtest::removeSwitch(other);
+}
+
+// Many threads asking while the key is deleted and made again (the open handle is replaced under
+// them): nothing breaks, and after the churn the answer is the registry's.
+TEST_F(LogFacadeTest, TheSwitchIsSafeToReadFromManyThreadsWhileTheKeyChanges) {
+    LogFacade& facade = LogFacade::getInstance();
+    const std::string name = logtest::runShortName();
+    std::atomic<bool> stop{false};
+    std::atomic<int> reads{0};
+    std::vector<std::thread> readers;
+    for (int i = 0; i < 4; ++i) {
+        readers.emplace_back([&] {
+            while (!stop.load()) {
+                (void)facade.isEnabled();
+                reads.fetch_add(1);
+            }
+        });
+    }
+    for (int round = 0; round < 40; ++round) {
+        logtest::removeSwitch(name);
+        logtest::setSwitch(name, round % 2);
+    }
+    stop = true;
+    for (std::thread& t : readers) t.join();
+    EXPECT_GT(reads.load(), 0);
+    EXPECT_TRUE(facade.isEnabled());  // round 39 left the switch at 1
+    logtest::setSwitch(name, 0);
+    EXPECT_FALSE(facade.isEnabled());
 }
 
 TEST_F(LogFacadeTest, AFreshFacadeAfterTeardownKeepsTheWriter) {

@@ -78,6 +78,30 @@ struct StartProbe : Runnable {
     double begunUs = 0;
 };
 
+// Thread starts and joins per second made by `starters` threads at once in this process, for
+// about `ms` milliseconds: what one service process can pay for connections and read threads.
+double threadStartsPerSecond(int starters, DWORD ms) {
+    std::atomic<bool> stop{false};
+    std::atomic<uint64_t> done{0};
+    std::vector<std::thread> loops;
+    const double t0 = benchNowUs();
+    for (int i = 0; i < starters; ++i) {
+        loops.emplace_back([&] {
+            while (!stop.load()) {
+                StartProbe probe;
+                Thread thread(probe);
+                thread.start();
+                if (thread.waitForEnd(5000)) done.fetch_add(1);
+            }
+        });
+    }
+    Sleep(ms);
+    stop = true;
+    for (std::thread& t : loops) t.join();
+    const double seconds = (benchNowUs() - t0) / 1e6;
+    return seconds > 0 ? static_cast<double>(done.load()) / seconds : 0;
+}
+
 BenchRow stepRow(const std::string& step, const std::vector<double>& samples, const std::string& how) {
     const BenchSummary s = BenchStats::summarize(samples);
     std::printf("# breakdown %s: n=%zu p50=%.1f us p99=%.1f us (%s)\n", step.c_str(), s.count, s.p50, s.p99, how.c_str());
@@ -166,7 +190,7 @@ namespace BreakdownBench {
 
 void run(const BreakdownInputs& in, uint32_t iterations, std::vector<BenchRow>& rows) {
     std::vector<double> threadStart, threadStartJoin, pipesOpen, portConnect, modeSwitch, exchangeWait, stopReading,
-        wake, spooler, requestRead, replyWrite, logCall, portWhole, quickWhole, lookupCounts, lookupCall;
+        wake, spooler, requestRead, replyWrite, logCall, logCallKeyAtZero, portWhole, quickWhole, lookupCounts, lookupCall;
     double linesPerExchange = 0;
     // Connection thread start: what the pipe monitor pays for every client connection.
     for (uint32_t i = 0; i < iterations; ++i) {
@@ -179,6 +203,11 @@ void run(const BreakdownInputs& in, uint32_t iterations, std::vector<BenchRow>& 
         threadStart.push_back(probe.begunUs - t0);
         threadStartJoin.push_back(t1 - t0);
     }
+
+    // One thread starting threads against two at once, in this one process.
+    const DWORD scalingMs = iterations >= 100 ? 1500 : 300;
+    const double oneStarter = threadStartsPerSecond(1, scalingMs);
+    const double twoStarters = threadStartsPerSecond(2, scalingMs);
 
     // Reply wake-up: the read thread's notify to the sender waiting in the packet protocol.
     {
@@ -307,6 +336,27 @@ void run(const BreakdownInputs& in, uint32_t iterations, std::vector<BenchRow>& 
             LogFacade::getInstance().log("BidiService", "BcxServiceUsbPort::read() loop");
             logCall.push_back(benchNowUs() - t0);
         }
+        // The same with the switch's key present and at 0, as after an administrator switched
+        // logging off again (logLinesPerExchange below leaves no key behind).
+        {
+            const std::string name = "QvBenchLogOff" + std::to_string(GetCurrentProcessId());
+            const std::string kept = LogFacade::getInstance().shortName();
+            const std::string key = logSwitchKeyPath(name);
+            HKEY handle = nullptr;
+            if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &handle, nullptr) == 0) {
+                DWORD off = 0;
+                RegSetValueExA(handle, "startLog", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&off), sizeof off);
+                LogFacade::getInstance().setShortName(name);
+                for (uint32_t i = 0; i < iterations; ++i) {
+                    const double t0 = benchNowUs();
+                    LogFacade::getInstance().log("BidiService", "BcxServiceUsbPort::read() loop");
+                    logCallKeyAtZero.push_back(benchNowUs() - t0);
+                }
+                LogFacade::getInstance().setShortName(kept);
+                RegCloseKey(handle);
+                RegDeleteKeyA(HKEY_LOCAL_MACHINE, key.c_str());
+            }
+        }
         linesPerExchange = logLinesPerExchange(
             [&] {
                 port.connect();
@@ -341,6 +391,17 @@ void run(const BreakdownInputs& in, uint32_t iterations, std::vector<BenchRow>& 
     }
     rows.push_back(stepRow("connection thread start", threadStart, "Thread start to run(), isolated"));
     rows.push_back(stepRow("  thread start and join", threadStartJoin, "Thread start to end, isolated"));
+    {
+        std::printf("# breakdown thread starts and joins per second in one process: 1 starter %.0f/s, 2 starters %.0f/s\n",
+                    oneStarter, twoStarters);
+        BenchRow r;
+        r.measurement = "  thread starts, 2 starting at once";
+        r.value = number(twoStarters) + " vs " + number(oneStarter) + " /s";
+        r.ratio = oneStarter > 0 ? ratio(twoStarters / oneStarter, "1 starting (one process)") : "-";
+        r.target = "-";
+        r.result = "-";
+        rows.push_back(r);
+    }
     rows.push_back(stepRow("request read (client write + read)", requestRead, "overlapped pipe, isolated"));
     rows.push_back(stepRow("port connect", portConnect, "BcxServiceUsbPort::connect, first user"));
     rows.push_back(stepRow("  of it: printer pipes open", pipesOpen, "BidiUsbEndpoints::open, isolated"));
@@ -390,10 +451,19 @@ void run(const BreakdownInputs& in, uint32_t iterations, std::vector<BenchRow>& 
         BenchRow r;
         r.measurement = "  across the port steps: log lines (logging off)";
         r.value = number(linesPerExchange) + " x " + micros(s.p50) + " = " + micros(linesPerExchange * s.p50);
-        r.ratio = "lines counted with logging on; LogFacade::log with it off, isolated";
+        r.ratio = "lines counted with logging on; LogFacade::log, switch key absent, isolated";
         r.target = "-";
         r.result = "-";
         rows.push_back(r);
+        const BenchSummary z = BenchStats::summarize(logCallKeyAtZero);
+        std::printf("# breakdown log line with the switch key present at 0: n=%zu p50=%.1f us p99=%.1f us\n", z.count, z.p50, z.p99);
+        BenchRow k;
+        k.measurement = "    the same with the switch key present at 0";
+        k.value = z.count == 0 ? "not measured" : number(linesPerExchange) + " x " + micros(z.p50) + " = " + micros(linesPerExchange * z.p50);
+        k.ratio = "LogFacade::log, \"startLog\" = 0, isolated";
+        k.target = "-";
+        k.result = "-";
+        rows.push_back(k);
     }
 }
 

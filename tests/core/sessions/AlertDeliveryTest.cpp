@@ -315,6 +315,9 @@ TEST_F(AlertDeliveryTest, AStuckClientNeitherHoldsUpTheOthersNorKeepsMoreThanIts
     // the burst of 50 that follows overflows its queue of 64.
     std::vector<Bytes> sent = burst(30);
     for (uint32_t id : {2u, 3u}) ASSERT_TRUE(sink->waitFor(id, 30)) << "client " << id;
+    // Client 1's worker holds the first alert in its callback before the next burst comes (its
+    // thread can take a few milliseconds to start on a loaded machine).
+    ASSERT_TRUE(eventually([&] { return sink->stuckCalls(1) >= 1; }));
     const std::vector<Bytes> second = burst(50);
     sent.insert(sent.end(), second.begin(), second.end());
     const auto start = Clock::now();

@@ -15,6 +15,7 @@
 #include "runtime/UniqueHandle.h"
 #include "tests/config/TestBranding.h"
 #include "tests/core/sessions/SimulatedPrinterRig.h"
+#include "tests/core/dispatch/InProcessService.h"
 #include "tests/core/ipc/IpcTestPipes.h"
 #include "tools/simulator/NpaPrinterSimulator.h"
 
@@ -31,43 +32,23 @@ constexpr uint32_t kCallbackMs = 500;
 constexpr uint32_t kCallMs = 10000;
 constexpr uint8_t kOut = IpcParameter::kDirectionOut;
 
-// The n-th alert a fresh simulated printer sends.
-Bytes alertNumber(int n) {
-    NpaPrinterEngine engine;
-    NpaPrinterWrite write;
-    for (int i = 0; i < n; ++i) {
-        engine.emitAlert(0);
-        engine.takeDue(0, write);
-    }
-    return write.bytes;
-}
-
 class DispatchEndToEndTest : public ::testing::Test {
 protected:
     void SetUp() override {
         rig_.setUp("QsSim");
         if (HasFatalFailure()) return;
 
-        pipeName_ = uniquePipeName("disp");
-        IpcControllerConfig config;
-        config.pipeName = pipeName_;
-        config.timeouts.callbackMs = kCallbackMs;
-        DispatchWiring::wire(config, operations_, callbacks_);
-        config.stopSessions = [this] { table_.destroyAll(); };
-        IPCController::configure(config);
-        IPCController::ipcStart();
+        service_.start("disp", kCallbackMs);
     }
     void TearDown() override {
-        IPCController::ipcStop();
-        IpcAlertSink::uninstall(callbacks_);
-        table_.destroyAll();
+        service_.stop();
         rig_.tearDown();
     }
 
     // Sends one request; the reply's return code (its payload in reply), or -1 when the call
     // itself failed or the reply does not echo the id.
     int32_t call(const Data& request, Data& reply) {
-        const int32_t rc = TolvexClient::call(pipeName_, request, reply, kCallMs);
+        const int32_t rc = TolvexClient::call(service_.pipeName(), request, reply, kCallMs);
         EXPECT_EQ(rc, 0);
         IpcParameterReader in(reply);
         uint16_t sent = 0, echoed = 0;
@@ -113,7 +94,7 @@ protected:
         std::string text;
         PropertyAccessor().SetString(text, PropertyAccessor::Interpreter, "Npa");
         PropertyAccessor().SetString(text, PropertyAccessor::CommandName, "queryAll");
-        CommandManager* manager = lookup_.getCommandManager(text);
+        CommandManager* manager = service_.lookup.getCommandManager(text);
         Command* command = manager->Create(text);
         Bytes bytes(command->Bytes(), command->Bytes() + command->Size());
         manager->Destroy(command);
@@ -121,14 +102,8 @@ protected:
     }
 
     SimulatedPrinterRig rig_;
-    std::string pipeName_;
     std::unique_ptr<NpaPrinterSimulator>& simulator_ = rig_.simulator;
-    InterpreterManagerLookup lookup_;
-    UsbPortFactory factory_{lookup_};
-    AlertCallbackRegistry callbacks_;
-    SessionServices services_{lookup_, callbacks_, &factory_, nullptr};
-    PrinterTable table_;
-    PrinterOperations operations_{services_, table_};
+    InProcessService service_;
 };
 
 }  // namespace
@@ -163,12 +138,12 @@ TEST_F(DispatchEndToEndTest, ClientOpensExchangesQueryAllAndCloses) {
     EXPECT_EQ(simulator_->countOf(NpaRequestKind::QueryAll), 1u);
 
     EXPECT_EQ(call(handleRequest(21, 0)), 0);
-    EXPECT_EQ(table_.size(), 0u);
+    EXPECT_EQ(service_.table.size(), 0u);
     EXPECT_EQ(call(handleRequest(21, 0)), 6);
     // A function the service does not handle: the pipe closes without a reply.
     Data enumPrinters, nothing;
     IpcParameterWriter(enumPrinters).functionId(24).longValue(1, 0);
-    EXPECT_EQ(TolvexClient::call(pipeName_, enumPrinters, nothing, kCallMs), TolvexClient::kNoReply);
+    EXPECT_EQ(TolvexClient::call(service_.pipeName(), enumPrinters, nothing, kCallMs), TolvexClient::kNoReply);
 }
 
 TEST_F(DispatchEndToEndTest, AlertsReachCallbackPipesAndASilentClientDelaysNobody) {
@@ -202,7 +177,7 @@ TEST_F(DispatchEndToEndTest, AlertsReachCallbackPipesAndASilentClientDelaysNobod
     client.join();
     ASSERT_EQ(served1, 0);
     EXPECT_EQ(text, "<Handler>AlertHandler</Handler><Handle>8193</Handle><ClientId>" + std::to_string(id) + "</ClientId>");
-    EXPECT_EQ(packet, alertNumber(1));
+    EXPECT_EQ(packet, simulatedAlertNumber(1));
     const ULONGLONG delay = answeredAt - sentAt;
     // Each client has its own delivery worker: the silent one, called first, holds up nobody.
     EXPECT_LT(delay, kCallbackMs * 6 / 10);
@@ -225,11 +200,11 @@ TEST_F(DispatchEndToEndTest, StopEndsWithinTwoSecondsWhileARequestWaitsOnASilent
         .byteArray(1, query.data(), query.size())
         .longValue(1, static_cast<uint32_t>(query.size()))
         .longValue(1, 2048);
-    std::thread client([&] { TolvexClient::call(pipeName_, request, reply, kCallMs); });
+    std::thread client([&] { TolvexClient::call(service_.pipeName(), request, reply, kCallMs); });
     // The request now waits for a reply that will not come (the reply time-out is 10 s).
     ASSERT_TRUE(simulator_->waitForRequests(NpaRequestKind::QueryAll, 1, 5000));
     // And a second client is connected without having sent anything.
-    UniqueFileHandle idle(CreateFileA(("\\\\.\\pipe\\" + pipeName_).c_str(), GENERIC_READ | GENERIC_WRITE, 0,
+    UniqueFileHandle idle(CreateFileA(("\\\\.\\pipe\\" + service_.pipeName()).c_str(), GENERIC_READ | GENERIC_WRITE, 0,
                                       nullptr, OPEN_EXISTING, 0, nullptr));
     EXPECT_TRUE(idle.valid());
     const ULONGLONG start = GetTickCount64();
@@ -238,13 +213,13 @@ TEST_F(DispatchEndToEndTest, StopEndsWithinTwoSecondsWhileARequestWaitsOnASilent
     client.join();
     EXPECT_LT(took, 2000u);
     EXPECT_FALSE(IPCController::running());
-    EXPECT_EQ(table_.size(), 0u);
+    EXPECT_EQ(service_.table.size(), 0u);
 }
 
 TEST(IpcAlertSinkTest, CallbacksToAnotherHostOrAPathAreRefusedAtOnce) {
     // Registration refuses such endpoints already; the sink checks again before opening anything.
     IpcAlertSink sink(kCallbackMs);
-    const Bytes alert = alertNumber(1);
+    const Bytes alert = simulatedAlertNumber(1);
     const char* const endpoints[] = {"<HOSTNAME>printsrv</HOSTNAME><PIPENAME>cb</PIPENAME>",
                                      "<PIPENAME>..\\x</PIPENAME>", "<PIPENAME>C:\\x</PIPENAME>",
                                      "<PIPENAME>\\\\printsrv\\pipe\\cb</PIPENAME>", "<PIPENAME>a/../b</PIPENAME>"};

@@ -12,6 +12,7 @@
 #include "core/sessions/UsbPortFactory.h"
 #include "core/usb/port/BcxServiceUsbPort.h"
 #include "core/usb/port/InterpreterManagerLookup.h"
+#include "tests/core/dispatch/InProcessService.h"
 #include "tests/core/ipc/IpcTestPipes.h"
 #include "tests/core/sessions/SimulatedPrinterRig.h"
 #include "tools/simulator/NpaPrinterSimulator.h"
@@ -93,19 +94,10 @@ protected:
     void SetUp() override {
         rig_.setUp("QrSim");
         if (HasFatalFailure()) return;
-        pipeName_ = uniquePipeName("res");
-        IpcControllerConfig config;
-        config.pipeName = pipeName_;
-        config.timeouts.callbackMs = kCallbackMs;
-        DispatchWiring::wire(config, operations_, callbacks_);
-        config.stopSessions = [this] { table_.destroyAll(); };
-        IPCController::configure(config);
-        IPCController::ipcStart();
+        service_.start("res", kCallbackMs);
     }
     void TearDown() override {
-        IPCController::ipcStop();
-        IpcAlertSink::uninstall(callbacks_);
-        table_.destroyAll();
+        service_.stop();
         rig_.tearDown();
     }
 
@@ -119,7 +111,7 @@ protected:
 
     int32_t call(const Data& request) {
         Data reply;
-        if (TolvexClient::call(pipeName_, request, reply, kCallMs) != 0) return -1;
+        if (TolvexClient::call(service_.pipeName(), request, reply, kCallMs) != 0) return -1;
         IpcParameterReader in(reply);
         uint16_t id = 0;
         int32_t code = -1;
@@ -129,7 +121,7 @@ protected:
     uint32_t clientId() {
         Data request, reply;
         IpcParameterWriter(request).functionId(2).string(1, "resilience test");
-        EXPECT_EQ(TolvexClient::call(pipeName_, request, reply, kCallMs), 0);
+        EXPECT_EQ(TolvexClient::call(service_.pipeName(), request, reply, kCallMs), 0);
         IpcParameterReader in(reply);
         uint16_t function = 0;
         int32_t code = 0;
@@ -156,7 +148,7 @@ protected:
         return call(request);
     }
     BcxServiceUsbPort* usbPort() {
-        std::shared_ptr<Printer> printer = table_.find(kHandle);
+        std::shared_ptr<Printer> printer = service_.table.find(kHandle);
         return printer == nullptr ? nullptr : dynamic_cast<BcxServiceUsbPort*>(printer->port());
     }
     uint64_t registrationPackets() {
@@ -183,19 +175,13 @@ protected:
 
     SimulatedPrinterRig rig_;
     std::unique_ptr<NpaPrinterSimulator>& simulator_ = rig_.simulator;
-    std::string pipeName_;
-    InterpreterManagerLookup lookup_;
-    UsbPortFactory factory_{lookup_};
-    AlertCallbackRegistry callbacks_;
     std::mutex logLock_;
     std::vector<std::string> log_;
-    SessionServices services_{lookup_, callbacks_, &factory_, [this](const std::string& line) {
-                                   std::lock_guard<std::mutex> guard(logLock_);
-                                   log_.push_back(line);
-                               }};
-    PrinterTable table_;
-    PrinterOperations operations_{services_, table_};
-    PrinterTableEventSink events_{table_};
+    InProcessService service_{[this](const std::string& line) {
+        std::lock_guard<std::mutex> guard(logLock_);
+        log_.push_back(line);
+    }};
+    PrinterTableEventSink events_{service_.table};
 };
 
 }  // namespace
@@ -347,7 +333,7 @@ TEST_F(ResilienceTest, AStuckClientDoesNotDelayFourReadingOnesAndItsDropsAreCoun
             EXPECT_LE(latency, 100) << "alert " << k + 1 << " of the burst";
         }
     }
-    std::shared_ptr<Printer> printer = table_.find(kHandle);
+    std::shared_ptr<Printer> printer = service_.table.find(kHandle);
     ASSERT_NE(printer, nullptr);
     const uint64_t dropped = printer->droppedAlerts(stuckId);
     // It sits in its first callbacks (500 ms each) while 80 arrive: 80 - 1 - 64 = 15, fewer by
@@ -373,7 +359,7 @@ TEST_F(ResilienceTest, AStuckClientDoesNotDelayFourReadingOnesAndItsDropsAreCoun
 TEST_F(ResilienceTest, AFullCallbackRegistryRefusesANewClientWith1450AndKeepsTheRegisteredOnes) {
     // Sessions and mapper over a registry of one record.
     AlertCallbackRegistry small(1);
-    SessionServices services{lookup_, small, &factory_, nullptr};
+    SessionServices services{service_.lookup, small, &service_.factory, nullptr};
     PrinterTable table;
     PrinterOperations operations{services, table};
     BcxFunctionMapper mapper(operations, small);

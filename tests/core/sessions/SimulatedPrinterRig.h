@@ -16,6 +16,7 @@
 #include <fstream>
 #include <memory>
 #include <string>
+#include <vector>
 
 // The folder of the running test program, with its trailing backslash.
 inline std::string testProgramFolder() {
@@ -32,6 +33,17 @@ inline std::string simulatedPrinterRecord(unsigned port, const std::string& devi
     return "<printer><PortNumber>" + std::to_string(port) + "</PortNumber><InstanceId>USB\\VID_1A2B&amp;PID_0C3D\\SIM" +
            serial + "</InstanceId><DevicePath>" + devicePath +
            "</DevicePath><DeviceId>MFG:Quorvel;MODEL:Q100 Series;CMD:NPA;</DeviceId></printer>";
+}
+
+// The n-th alert (control packet) a fresh simulated printer sends.
+inline std::vector<uint8_t> simulatedAlertNumber(int n) {
+    NpaPrinterEngine engine;
+    NpaPrinterWrite write;
+    for (int i = 0; i < n; ++i) {
+        engine.emitAlert(0);
+        engine.takeDue(0, write);
+    }
+    return write.bytes;
 }
 
 class SimulatedPrinterRig {

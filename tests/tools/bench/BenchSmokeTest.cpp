@@ -10,8 +10,10 @@
 #include "core/usb/port/InterpreterManagerLookup.h"
 #include "export/common/PropertyAccessor.h"
 #include "tests/config/TestBranding.h"
+#include "tests/core/dispatch/InProcessService.h"
 #include "tests/core/ipc/IpcTestPipes.h"
 #include "tests/core/sessions/SimulatedPrinterRig.h"
+#include "tests/support/ChildProcess.h"
 
 #include <gtest/gtest.h>
 
@@ -24,59 +26,7 @@ namespace {
 // Generous: the machine may be shared with heavy builds; a quiet run takes about 10 s.
 constexpr DWORD kChildMs = 75000;
 
-std::string benchPath() {
-    std::string path = TOLVEX_BENCH_EXE;
-    for (char& c : path) {
-        if (c == '/') c = '\\';
-    }
-    return path[0] == '\\' ? "Z:" + path : path;
-}
-
-struct ChildResult {
-    DWORD exitCode = 0xFFFFFFFF;
-    bool finished = false;
-    std::string output;
-};
-
-ChildResult runBench(const std::string& args) {
-    ChildResult result;
-    SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-    HANDLE readEnd = nullptr, writeEnd = nullptr;
-    if (!CreatePipe(&readEnd, &writeEnd, &inherit, 0)) return result;
-    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
-    STARTUPINFOA startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = writeEnd;
-    startup.hStdError = writeEnd;
-    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-    PROCESS_INFORMATION process{};
-    std::string commandLine = "\"" + benchPath() + "\" " + args;
-    const BOOL started = CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
-                                        &process);
-    CloseHandle(writeEnd);
-    if (!started) {
-        CloseHandle(readEnd);
-        return result;
-    }
-    std::thread reader([&] {
-        char buffer[512];
-        DWORD n = 0;
-        while (ReadFile(readEnd, buffer, sizeof buffer, &n, nullptr) && n > 0) result.output.append(buffer, n);
-    });
-    result.finished = WaitForSingleObject(process.hProcess, kChildMs) == WAIT_OBJECT_0;
-    if (!result.finished) {
-        TerminateProcess(process.hProcess, 1460);
-        WaitForSingleObject(process.hProcess, 5000);
-    }
-    GetExitCodeProcess(process.hProcess, &result.exitCode);
-    reader.join();
-    result.output.erase(std::remove(result.output.begin(), result.output.end(), '\r'), result.output.end());
-    CloseHandle(readEnd);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    return result;
-}
+ChildResult runBench(const std::string& args) { return runChild(windowsPathOf(TOLVEX_BENCH_EXE), args, kChildMs); }
 
 class BenchSmokeTest : public ::testing::Test {
 protected:
@@ -103,19 +53,10 @@ protected:
         ASSERT_TRUE(file.good());
         file.close();
 
-        pipeName_ = uniquePipeName("bench");
-        IpcControllerConfig config;
-        config.pipeName = pipeName_;
-        config.timeouts.callbackMs = 2000;
-        DispatchWiring::wire(config, operations_, callbacks_);
-        config.stopSessions = [this] { table_.destroyAll(); };
-        IPCController::configure(config);
-        IPCController::ipcStart();
+        service_.start("bench", 2000);
     }
     void TearDown() override {
-        IPCController::ipcStop();
-        IpcAlertSink::uninstall(callbacks_);
-        table_.destroyAll();
+        service_.stop();
         InterpreterManager::destroyInstance();
         DeleteFileA(plugIn_.c_str());
         DeleteFileA(declarations_.c_str());
@@ -126,19 +67,13 @@ protected:
     std::string plugIn_;
     std::string declarations_;
     std::string deviceBase_;
-    std::string pipeName_;
-    InterpreterManagerLookup lookup_;
-    UsbPortFactory factory_{lookup_};
-    AlertCallbackRegistry callbacks_;
-    SessionServices services_{lookup_, callbacks_, &factory_, nullptr};
-    PrinterTable table_;
-    PrinterOperations operations_{services_, table_};
+    InProcessService service_;
 };
 
 }  // namespace
 
 TEST_F(BenchSmokeTest, AFewIterationsOfEveryMeasurementPrintTheTable) {
-    const ChildResult r = runBench("--quick --exchanges 10 --block 5 --alerts 2 --throughput-ms 200 --pipe " + pipeName_ +
+    const ChildResult r = runBench("--quick --exchanges 10 --block 5 --alerts 2 --throughput-ms 200 --pipe " + service_.pipeName() +
                                    " --device-base " + deviceBase_);
     ASSERT_TRUE(r.finished) << r.output;
     EXPECT_EQ(r.exitCode, 0u) << r.output;

@@ -1,27 +1,35 @@
 // A client's request on the service pipe, as the connection thread takes it: the frame assembled
-// from chunks whose sizes the input's first byte chooses, then the payload's function id looked
-// up in the function table and the handled function's parameters read in the order and with the
-// types and bounds of the service's handlers (BcxFunctionMapper), answered by a stand-in for the
-// printer operations, and the reply framed, reassembled and read back as a client reads it.
-// Payloads with id 1001 go through the callback message's parse instead, and every payload
-// through interpretReply, as a callback client's reply. BcxFunctionMapper itself includes the
-// Windows pipe endpoint and cannot be built here; its parameter schema is repeated below.
+// from chunks whose sizes the input's first byte chooses, then the payload handed to the
+// service's own function mapper (BcxFunctionMapper, the eleven handlers) over real sessions whose
+// ports take no bytes (every write fails at once, so nothing waits for a printer), and the reply
+// framed, reassembled and read back as a client reads it. Payloads with id 1001 also go through
+// the callback message's parse, and every payload through interpretReply, as a callback client's
+// reply.
 // Checked: the assembler's outcome equals the one the whole stream dictates (complete, too long,
 // overrun or incomplete) whatever the chunks, and a complete payload is exactly the declared
-// bytes; a failed read leaves the reader where it was; what the reader accepted, written again
-// with IpcParameterWriter, gives back exactly the bytes it read; table names and ids map both
-// ways; a parsed callback rebuilds to the same payload; a reply reads back equal to what was
-// written.
+// bytes; requests that get no reply leave the reply empty; every other reply echoes the id and
+// holds, after it, either nothing (a parameter of the wrong direction or type) or a return code
+// followed by out-parameters only, with no byte left over, and comes through framing unchanged;
+// table names and ids map both ways; a parsed callback rebuilds to the same payload.
+#include "core/dispatch/BcxFunctionMapper.h"
 #include "core/dispatch/FunctionTable.h"
 #include "core/ipc/IpcCallbackMessage.h"
 #include "core/ipc/IpcFrameAssembler.h"
 #include "core/ipc/IpcMessageFrame.h"
 #include "core/ipc/IpcParameterReader.h"
 #include "core/ipc/IpcParameterWriter.h"
+#include "core/sessions/AlertCallbackRegistry.h"
+#include "core/sessions/PortFactory.h"
+#include "core/sessions/PrinterOperations.h"
+#include "core/usb/port/InterpreterLookup.h"
+#include "core/usb/port/Port.h"
+#include "export/common/PropertyText.h"
 #include "fuzz/FuzzCheck.h"
+#include "interpreters/npa/NpaInterpreter.h"
 
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -29,40 +37,55 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-constexpr uint8_t kIn = IpcParameter::kDirectionIn;
-constexpr uint8_t kOut = IpcParameter::kDirectionOut;
-// The handlers' bounds.
-constexpr std::size_t kMaxCallbackText = 260;
-constexpr int32_t kBadArgument = 87;
-
 Bytes Remaining(const Data& d) { return d.Size() == 0 ? Bytes() : Bytes(d.Bytes(), d.Bytes() + d.Size()); }
 
-enum class Kind { Long, String, CallbackText, ByteArray };
+// The NPA interpreter for every lookup, as the service's plug-in answers for NPA printers.
+class NpaLookup : public InterpreterLookup {
+public:
+    NpaLookup() { NpaInterpreter::Initialize(); }
+    ~NpaLookup() override { NpaInterpreter::Uninitialize(); }
+    CommandManager* getCommandManager(const std::string& text) override {
+        std::string interpreter;
+        if (FindElement(text, "Interpreter", interpreter) && interpreter != "Npa") return &nullCommands_;
+        return NpaInterpreter::GetCommandManager();
+    }
+    PacketManager* getPacketManager(const Data&) override { return NpaInterpreter::GetPacketManager(); }
 
-struct Schema {
-    const char* name;
-    std::vector<Kind> parameters;
+private:
+    NullCommandManager nullCommands_;
 };
 
-// The eleven handled functions and their request parameters, in the handlers' reading order.
-const Schema kSchemas[] = {
-    {"BcxGetClientId", {Kind::String}},
-    {"BcxOpenPrinter", {Kind::Long, Kind::Long}},
-    {"BcxOpenPrinterEx", {Kind::Long, Kind::String, Kind::Long}},
-    {"BcxClosePrinter", {Kind::Long, Kind::Long}},
-    {"BcxEnumSpecificPrinter", {Kind::Long, Kind::String}},
-    {"BcxExchangeNpaPrinter", {Kind::Long, Kind::Long, Kind::ByteArray, Kind::Long, Kind::Long}},
-    {"BcxExchangeBidiPrinter", {Kind::Long, Kind::Long, Kind::ByteArray, Kind::Long, Kind::Long}},
-    {"BcxRegisterForAlertsPrinter", {Kind::Long, Kind::Long, Kind::Long, Kind::CallbackText}},
-    {"BcxUnregisterForAlertsPrinter", {Kind::Long, Kind::Long}},
-    {"BcxSetLongPrinter", {Kind::Long, Kind::Long, Kind::String, Kind::Long}},
-    {"BcxSetStringPrinter", {Kind::Long, Kind::Long, Kind::String, Kind::String, Kind::Long}},
+// A printer that is there but takes no bytes: connects work, every write fails with the base
+// port's 50, so an exchange or a registration ends at once instead of waiting for a reply.
+class DeafPort : public Port {
+public:
+    explicit DeafPort(const std::string& transportString) : Port(transportString) {}
+    uint32_t connect() override { return 0; }
+    uint32_t disconnect() override { return 0; }
 };
 
-struct Value {
-    uint32_t number = 0;
-    std::string text;
-    Bytes bytes;
+class DeafPorts : public PortFactory {
+public:
+    std::unique_ptr<Port> createPort(std::string& transportString) override {
+        return std::unique_ptr<Port>(new DeafPort(transportString));
+    }
+};
+
+// The handle the seed corpus uses; a session on USB001 is open under it before each request.
+constexpr uint32_t kOpenHandle = 0x2001;
+
+// The service's handlers over sessions, made afresh for every input so that no input depends
+// on the ones before it.
+struct ServiceStack {
+    NpaLookup& lookup;
+    DeafPorts ports;
+    AlertCallbackRegistry callbacks;
+    SessionServices services{lookup, callbacks, &ports, nullptr};
+    PrinterTable table;
+    PrinterOperations operations{services, table};
+    BcxFunctionMapper mapper{operations, callbacks};
+    explicit ServiceStack(NpaLookup& l) : lookup(l) { FUZZ_CHECK(operations.openPrinterEx("USB001", kOpenHandle) == 0); }
+    ~ServiceStack() { table.destroyAll(); }
 };
 
 // Chunk sizes from a small generator seeded by the input's first byte: 1 to 64 bytes, the same
@@ -99,146 +122,49 @@ IpcFrameAssembler::State Expected(const Bytes& stream, int32_t& code) {
     return IpcFrameAssembler::State::Complete;
 }
 
-int32_t ReadOne(IpcParameterReader& in, Kind kind, Value& v, uint8_t direction = kIn) {
-    switch (kind) {
-    case Kind::Long:
-        return in.longValue(v.number, direction);
-    case Kind::String:
-        return in.string(v.text, direction);
-    case Kind::CallbackText:
-        return in.string(v.text, direction, kMaxCallbackText);
-    case Kind::ByteArray:
-        return in.byteArray(v.bytes, direction);
-    }
-    return -1;
-}
-
-void WriteOne(IpcParameterWriter& out, Kind kind, const Value& v, uint8_t direction) {
-    switch (kind) {
-    case Kind::Long:
-        out.longValue(direction, v.number);
-        break;
-    case Kind::String:
-    case Kind::CallbackText:
-        out.string(direction, v.text);
-        break;
-    case Kind::ByteArray:
-        out.byteArray(direction, v.bytes.data(), v.bytes.size());
-        break;
-    }
-}
-
-// A client reads the reply frame: it comes through the assembler whole and reads back as written.
-void CheckReply(uint16_t id, int32_t code, const std::vector<Kind>& outKinds, const std::vector<Value>& outValues) {
-    Data payload;
-    IpcParameterWriter writer(payload);
-    writer.functionId(id).returnCode(code);
-    for (size_t i = 0; i < outKinds.size(); ++i) WriteOne(writer, outKinds[i], outValues[i], kOut);
-    Data frame;
-    FUZZ_CHECK(IpcMessageFrame::encode(payload, frame) == IpcMessageFrame::kOk);
-    IpcFrameAssembler assembler;
-    FUZZ_CHECK(assembler.append(frame.Bytes(), frame.Size()) == IpcFrameAssembler::State::Complete);
-    const Data received = assembler.takePayload();
-    FUZZ_CHECK(Remaining(received) == Remaining(payload));
-
-    IpcParameterReader in(received);
-    uint16_t echoed = 0;
-    int32_t rc = 0;
-    FUZZ_CHECK(in.functionId(echoed) == 0 && echoed == id);
-    FUZZ_CHECK(in.returnCode(rc) == 0 && rc == code);
-    for (size_t i = 0; i < outKinds.size(); ++i) {
-        Value back;
-        FUZZ_CHECK(ReadOne(in, outKinds[i], back, kOut) == 0);
-        FUZZ_CHECK(back.number == outValues[i].number && back.text == outValues[i].text &&
-                   back.bytes == outValues[i].bytes);
-    }
-    FUZZ_CHECK(in.remaining() == 0);
-}
-
-// The stand-in for the printer operations: a code that depends on every argument, so that a
-// mix-up of parameters would show in the reply.
-uint32_t Operation(const std::vector<Value>& values) {
-    uint32_t code = 0;
-    for (const Value& v : values) {
-        code = code * 31u + v.number + static_cast<uint32_t>(v.text.size()) + static_cast<uint32_t>(v.bytes.size());
-    }
-    return code % 2000u;
+// One out-parameter of any type; false when none reads.
+bool ReadOutParameter(IpcParameterReader& in) {
+    constexpr uint8_t kOut = IpcParameter::kDirectionOut;
+    uint32_t number = 0;
+    std::string text;
+    Bytes bytes;
+    return in.longValue(number, kOut) == 0 || in.byteArray(bytes, kOut) == 0 || in.string(text, kOut) == 0;
 }
 
 void Dispatch(const Data& payload) {
-    IpcParameterReader in(payload);
+    static NpaLookup lookup;
+    ServiceStack stack(lookup);
+    Data request = payload;
+    Data reply;
+    const int32_t rc = stack.mapper.dispatch(request, reply);
+
     uint16_t id = 0;
-    if (in.functionId(id) != IpcParameter::kOk) {
-        FUZZ_CHECK(payload.Size() < 2 && in.offset() == 0);
+    const bool hasId = IpcParameterReader(payload).functionId(id) == 0;
+    const char* name = hasId ? FunctionTable::nameOf(id) : nullptr;
+    if (payload.Size() == 0) {
+        FUZZ_CHECK(rc == BcxFunctionMapper::kEmptyRequest && reply.Size() == 0);
         return;
     }
-    const char* name = FunctionTable::nameOf(id);
-    if (name == nullptr) return;
-    uint16_t back = 0;
-    FUZZ_CHECK(FunctionTable::idOf(name, back) && back == id);
-    const Schema* schema = nullptr;
-    for (const Schema& s : kSchemas) {
-        if (std::strcmp(s.name, name) == 0) schema = &s;
+    if (!hasId || name == nullptr || rc == BcxFunctionMapper::kNoHandler) {
+        FUZZ_CHECK(rc == BcxFunctionMapper::kNoHandler && reply.Size() == 0);
+        return;
     }
-    if (schema == nullptr) return;
+    FUZZ_CHECK(rc == 0);
 
-    Data echo;
-    IpcParameterWriter writer(echo);
-    writer.functionId(id);
-    std::vector<Value> values;
-    int32_t rc = 0;
-    for (const Kind kind : schema->parameters) {
-        const size_t before = in.offset();
-        Value v;
-        rc = ReadOne(in, kind, v);
-        if (rc != 0) {
-            FUZZ_CHECK(in.offset() == before);
-            FUZZ_CHECK(rc == IpcParameter::kBadLength || rc == IpcParameter::kWrongDirection ||
-                       rc == IpcParameter::kWrongType || rc == IpcParameter::kBadString ||
-                       rc == IpcParameter::kStringTooLong);
-            FUZZ_CHECK(rc != IpcParameter::kStringTooLong || kind == Kind::CallbackText);
-            break;
-        }
-        FUZZ_CHECK(in.offset() > before && in.offset() <= payload.Size());
-        if (kind == Kind::CallbackText) FUZZ_CHECK(v.text.size() <= kMaxCallbackText);
-        FUZZ_CHECK(v.text.find('\0') == std::string::npos);
-        WriteOne(writer, kind, v, kIn);
-        values.push_back(v);
-    }
-    // Whatever was accepted is exactly what the writer makes of it.
-    FUZZ_CHECK(echo.Size() == in.offset());
-    FUZZ_CHECK(std::memcmp(echo.Bytes(), payload.Bytes(), echo.Size()) == 0);
-    if (rc != 0) {
-        // Wrong direction or type leave the bare id; every other mistake is answered with its code.
-        if (rc != IpcParameter::kWrongDirection && rc != IpcParameter::kWrongType) CheckReply(id, rc, {}, {});
-        return;
-    }
-
-    const std::string function = name;
-    if (function == "BcxExchangeNpaPrinter" || function == "BcxExchangeBidiPrinter") {
-        const uint32_t requestLength = values[3].number;
-        const uint32_t replySize = values[4].number;
-        if (requestLength > values[2].bytes.size()) return CheckReply(id, IpcParameter::kBadLength, {}, {});
-        if (replySize > IpcMessageFrame::kMaxExchangeReplySize) return CheckReply(id, kBadArgument, {}, {});
-        const bool bidi = function == "BcxExchangeBidiPrinter";
-        Value buffer;
-        buffer.bytes.assign(replySize, 0);
-        Value returned;
-        returned.number = replySize / 2;
-        if (replySize > 0 || bidi) {
-            CheckReply(id, static_cast<int32_t>(Operation(values)), {Kind::ByteArray, Kind::Long}, {buffer, returned});
-        } else {
-            CheckReply(id, static_cast<int32_t>(Operation(values)), {Kind::Long}, {returned});
-        }
-        return;
-    }
-    if (function == "BcxGetClientId" || function == "BcxEnumSpecificPrinter") {
-        Value handle;
-        handle.number = Operation(values);
-        CheckReply(id, 0, {Kind::Long}, {handle});
-        return;
-    }
-    CheckReply(id, static_cast<int32_t>(Operation(values)), {}, {});
+    // The reply a client reads: through framing unchanged, the id echoed, then the rest.
+    Data frame;
+    FUZZ_CHECK(IpcMessageFrame::encode(reply, frame) == IpcMessageFrame::kOk);
+    IpcFrameAssembler assembler;
+    FUZZ_CHECK(assembler.append(frame.Bytes(), frame.Size()) == IpcFrameAssembler::State::Complete);
+    const Data received = assembler.takePayload();
+    FUZZ_CHECK(Remaining(received) == Remaining(reply));
+    IpcParameterReader in(received);
+    uint16_t echoed = 0;
+    FUZZ_CHECK(in.functionId(echoed) == 0 && echoed == id);
+    if (in.remaining() == 0) return;  // a parameter of the wrong direction or type
+    int32_t code = 0;
+    FUZZ_CHECK(in.returnCode(code) == 0);
+    while (in.remaining() != 0) FUZZ_CHECK(ReadOutParameter(in));
 }
 
 void Callback(const Data& payload) {

@@ -2,10 +2,10 @@
 
 #include "core/dispatch/FunctionTable.h"
 #include "core/ipc/IpcMessageFrame.h"
-#include "core/ipc/IpcNamedPipeEndpoint.h"
+#include "core/ipc/LocalPipeNames.h"
 #include "export/common/PropertyText.h"
 #include "runtime/Exception.h"
-#include "runtime/Win32.h"
+#include "runtime/TickCount.h"
 
 #include <cctype>
 #include <vector>
@@ -62,16 +62,6 @@ bool equalsIgnoringCase(const std::string& a, const char* b) {
     return true;
 }
 
-// Judged when the client registers, so that it gets a clear code instead of alerts that never
-// arrive; the callback itself checks again before it opens anything.
-bool namesLocalPipe(const std::string& endpoint) {
-    std::string pipe;
-    std::string host;
-    FindElement(endpoint, IpcEndpoint::kPipeName, pipe);
-    FindElement(endpoint, IpcEndpoint::kHostName, host);
-    return IpcNamedPipeEndpoint::isLocalPipeName(pipe) && IpcNamedPipeEndpoint::isThisComputer(host);
-}
-
 }  // namespace
 
 BcxFunctionMapper::BcxFunctionMapper(PrinterOperations& operations, AlertCallbackRegistry& callbacks)
@@ -123,7 +113,7 @@ uint32_t BcxFunctionMapper::takeClientId(std::atomic<uint32_t>& counter) {
 
 uint32_t BcxFunctionMapper::nextClientId() {
     // Seeded on first use; a function-local static is initialised once even when connections race.
-    static std::atomic<uint32_t> counter(static_cast<uint32_t>(GetTickCount()));
+    static std::atomic<uint32_t> counter(tickCountMs());
     return takeClientId(counter);
 }
 
@@ -216,7 +206,9 @@ int32_t BcxFunctionMapper::registerForAlerts(IpcParameterReader& in, Data& reply
     if (rc == 0) rc = in.longValue(mask);
     if (rc == 0) rc = in.string(endpoint, IpcParameter::kDirectionIn, kMaxCallbackText);
     if (rc != 0) return stop(rc, reply);
-    if (!namesLocalPipe(endpoint)) return answer(kNotLocalPipe, reply);
+    // Judged here, so that the client gets a clear code instead of alerts that never arrive;
+    // every callback checks again before it opens anything.
+    if (!LocalPipeNames::namesLocalPipe(endpoint)) return answer(kNotLocalPipe, reply);
 
     // The record comes first, whatever becomes of the registration: a client that registers
     // with several printers names its pipe once per call. A full registry refuses the client

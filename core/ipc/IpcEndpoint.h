@@ -3,6 +3,7 @@
 // the function mapper requests go to (not owned). The base does nothing: its operations return
 // 1 (ERROR_INVALID_FUNCTION) and it counts as closed.
 #include "core/ipc/FunctionMapper.h"
+#include "core/ipc/LocalPipeNames.h"
 #include "export/common/Data.h"
 
 #include <cstdint>
@@ -14,8 +15,8 @@ class IpcEndpoints;
 class IpcEndpoint {
 public:
     static constexpr int32_t kNotSupported = 1;
-    static constexpr const char* kPipeName = "PIPENAME";
-    static constexpr const char* kHostName = "HOSTNAME";
+    static constexpr const char* kPipeName = LocalPipeNames::kPipeName;
+    static constexpr const char* kHostName = LocalPipeNames::kHostName;
 
     IpcEndpoint();
     virtual ~IpcEndpoint();

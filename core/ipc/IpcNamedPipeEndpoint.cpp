@@ -2,6 +2,7 @@
 
 #include "core/ipc/IpcCallbackMessage.h"
 #include "core/ipc/IpcEndpoints.h"
+#include "core/ipc/LocalPipeNames.h"
 #include "core/ipc/IpcPipeSecurity.h"
 #include "export/common/PropertyText.h"
 #include "logging/LogFacade.h"
@@ -15,11 +16,6 @@ DWORD remainingOf(DWORD timeoutMs, ULONGLONG start) {
     return spent >= timeoutMs ? 0 : static_cast<DWORD>(timeoutMs - spent);
 }
 
-bool equalsIgnoringCase(const std::string& a, const std::string& b) {
-    return a.size() == b.size() && CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, a.data(),
-                                                  static_cast<int>(a.size()), b.data(),
-                                                  static_cast<int>(b.size())) == CSTR_EQUAL;
-}
 }  // namespace
 
 IpcNamedPipeEndpoint::IpcNamedPipeEndpoint(const IpcTimeouts& timeouts)
@@ -164,36 +160,11 @@ std::string IpcNamedPipeEndpoint::properties() {
     return properties_;
 }
 
-bool IpcNamedPipeEndpoint::isThisComputer(const std::string& host) {
-    if (host.empty() || host == ".") return true;
-    char name[MAX_COMPUTERNAME_LENGTH + 1] = {};
-    DWORD size = sizeof name;
-    // Computer names compare without regard to case.
-    return GetComputerNameA(name, &size) && equalsIgnoringCase(host, std::string(name, size));
-}
-
-bool IpcNamedPipeEndpoint::isLocalPipeName(const std::string& name) {
-    if (name.empty() || name.size() > kMaxPipeName) return false;
-    // The system normalises '/' to '\', resolves "." and ".." and reads ':' as a device or
-    // drive: any of them could carry the open out of the pipe namespace.
-    for (const char c : name) {
-        if (c == '/' || c == ':' || static_cast<unsigned char>(c) < 0x20) return false;
-    }
-    std::size_t begin = 0;
-    for (;;) {
-        const std::size_t end = name.find('\\', begin);
-        const std::string part = name.substr(begin, end == std::string::npos ? std::string::npos : end - begin);
-        if (part.empty() || part == "." || part == "..") return false;
-        if (end == std::string::npos) return true;
-        begin = end + 1;
-    }
-}
-
 int32_t IpcNamedPipeEndpoint::connect(DWORD timeoutMs) {
     std::string host;
     FindElement(properties_, kHostName, host);
     const std::string name = pipeNameProperty();
-    if (!isThisComputer(host) || !isLocalPipeName(name)) return kNotLocalPipe;
+    if (!LocalPipeNames::isThisComputer(host) || !LocalPipeNames::isLocalPipeName(name)) return kNotLocalPipe;
     closed_.store(false);
     return pipe_.open(IpcOverlappedNamedPipe::kLocalPrefix + name, timeoutMs);
 }

@@ -23,8 +23,6 @@ public:
     static constexpr int32_t kInternalError = 1359;       // ERROR_INTERNAL_ERROR
     // A callback target that is not a pipe on this computer.
     static constexpr int32_t kNotLocalPipe = ERROR_INVALID_NAME;  // 123
-    // The longest callback pipe name (without "\\.\pipe\") the system accepts.
-    static constexpr std::size_t kMaxPipeName = 256 - 9;
     // A callback reply is 16 bytes; anything near this is not one.
     static constexpr uint32_t kMaxCallbackReply = 1024;
 
@@ -68,12 +66,6 @@ public:
     // The callback: 0 or the client's return code; kNotLocalPipe, 1460 when the bound ran out,
     // 1359 when the pipe could not be used or the reply is not an answer to the callback.
     int32_t sendCallback(const std::string& text, const uint8_t* bytes, uint32_t length);
-
-    // A name that stays inside "\\.\pipe\": not empty, no '/', ':', empty, "." or ".."
-    // component (which excludes a leading '\'), no control characters, within kMaxPipeName.
-    static bool isLocalPipeName(const std::string& name);
-    // Empty, "." or this computer's name.
-    static bool isThisComputer(const std::string& host);
 
     // The pipe handle (still owned), for inspection.
     HANDLE pipeHandle() const { return pipe_.handle(); }

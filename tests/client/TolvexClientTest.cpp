@@ -4,9 +4,12 @@
 #include "core/ipc/IpcCallbackMessage.h"
 #include "core/ipc/IpcEndpointPipeMonitor.h"
 #include "core/ipc/IpcNamedPipeEndpoint.h"
+#include "core/ipc/LocalPipeNames.h"
 #include "../core/ipc/IpcTestPipes.h"
 
 #include <gtest/gtest.h>
+
+#include <cctype>
 
 #include <thread>
 
@@ -83,9 +86,14 @@ TEST(TolvexClientTest, CallbackTargetsOffThisComputerAreRefused) {
         std::unique_ptr<IpcNamedPipeEndpoint> sender(callbackTarget(properties, 300));
         EXPECT_EQ(sender->sendCallback("t", packet, 1), IpcNamedPipeEndpoint::kNotLocalPipe);
     }
-    EXPECT_TRUE(IpcNamedPipeEndpoint::isLocalPipeName("QvSim\\USB001\\PIPE01"));
-    EXPECT_TRUE(IpcNamedPipeEndpoint::isThisComputer("."));
-    EXPECT_TRUE(IpcNamedPipeEndpoint::isThisComputer(""));
+    EXPECT_TRUE(LocalPipeNames::isLocalPipeName("QvSim\\USB001\\PIPE01"));
+    char computer[MAX_COMPUTERNAME_LENGTH + 1] = {};
+    DWORD size = sizeof computer;
+    ASSERT_TRUE(GetComputerNameA(computer, &size));
+    std::string lower(computer, size);
+    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    EXPECT_TRUE(LocalPipeNames::isThisComputer(lower));
+    EXPECT_FALSE(LocalPipeNames::isThisComputer(lower + "x"));
 }
 
 TEST(TolvexClientTest, CallFailsCleanlyWithoutAService) {

@@ -118,34 +118,27 @@ int32_t TolvexCtl::simple(const Data& request, const char* what) {
     return rc;
 }
 
-int TolvexCtl::clientId() {
-    const Data request = CtlMessages::getClientId("tolvexctl");
+int32_t TolvexCtl::longCall(const Data& request, const std::string& what, uint32_t& value) {
     Data reply;
     int32_t rc = call(request, reply, kCallMs);
     if (rc != 0) return rc;
+    rc = CtlMessages::longResult(request, reply, value);
+    if (rc != 0) std::fprintf(err_, "tolvexctl: %s: code %d %s\n", what.c_str(), rc, describe(rc));
+    return rc;
+}
+
+int TolvexCtl::clientId() {
     uint32_t id = 0;
-    rc = CtlMessages::longResult(request, reply, id);
-    if (rc != 0) {
-        std::fprintf(err_, "tolvexctl: clientid: code %d %s\n", rc, describe(rc));
-        return rc;
-    }
-    std::fprintf(out_, "ClientId = %u\n", id);
-    return 0;
+    const int32_t rc = longCall(CtlMessages::getClientId("tolvexctl"), "clientid", id);
+    if (rc == 0) std::fprintf(out_, "ClientId = %u\n", id);
+    return rc;
 }
 
 int TolvexCtl::enumPort() {
-    const Data request = CtlMessages::enumSpecificPrinter(line_.port);
-    Data reply;
-    int32_t rc = call(request, reply, kCallMs);
-    if (rc != 0) return rc;
     uint32_t handle = 0;
-    rc = CtlMessages::longResult(request, reply, handle);
-    if (rc != 0) {
-        std::fprintf(err_, "tolvexctl: enum %s: code %d %s\n", line_.port.c_str(), rc, describe(rc));
-        return rc;
-    }
-    std::fprintf(out_, "%s = 0x%04x\n", line_.port.c_str(), handle);
-    return 0;
+    const int32_t rc = longCall(CtlMessages::enumSpecificPrinter(line_.port), "enum " + line_.port, handle);
+    if (rc == 0) std::fprintf(out_, "%s = 0x%04x\n", line_.port.c_str(), handle);
+    return rc;
 }
 
 int TolvexCtl::open() {
@@ -239,16 +232,9 @@ int TolvexCtl::raw() {
 }
 
 int TolvexCtl::watch() {
-    const Data idRequest = CtlMessages::getClientId("tolvexctl watch");
-    Data reply;
-    int32_t rc = call(idRequest, reply, kCallMs);
-    if (rc != 0) return rc;
     uint32_t client = 0;
-    rc = CtlMessages::longResult(idRequest, reply, client);
-    if (rc != 0) {
-        std::fprintf(err_, "tolvexctl: clientid: code %d %s\n", rc, describe(rc));
-        return rc;
-    }
+    int32_t rc = longCall(CtlMessages::getClientId("tolvexctl watch"), "clientid", client);
+    if (rc != 0) return rc;
 
     CallbackPipe pipe(CtlMessages::callbackPipeName(GetCurrentProcessId(), GetTickCount64()));
     // From here on Ctrl+C ends the watch through unregistering instead of ending the process,

@@ -35,6 +35,8 @@ private:
     int32_t call(const Data& request, Data& reply, uint32_t timeoutMs);
     // call() and the reply's return code; messages for every failure.
     int32_t simple(const Data& request, const char* what);
+    // call() and the reply's one long result (a client id, a handle); messages for every failure.
+    int32_t longCall(const Data& request, const std::string& what, uint32_t& value);
     // Opens the printer for a command that closes it again; 0 or the code (message written).
     int32_t openForCommand();
     void closeAfterCommand();

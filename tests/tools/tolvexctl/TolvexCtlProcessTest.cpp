@@ -21,6 +21,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <fstream>
 #include <functional>
 #include <thread>
@@ -54,6 +55,22 @@ protected:
 };
 
 }  // namespace
+
+TEST_F(TolvexCtlProcessTest, ClientIdAndEnumPrintWhatTheServiceAnswers) {
+    const ChildResult first = runTolvexctl("--pipe " + service_.pipeName() + " clientid");
+    const ChildResult second = runTolvexctl("--pipe " + service_.pipeName() + " clientid");
+    ASSERT_TRUE(first.finished && second.finished);
+    EXPECT_EQ(first.exitCode, 0u) << first.output;
+    unsigned a = 0, b = 0;
+    ASSERT_EQ(std::sscanf(first.output.c_str(), "ClientId = %u", &a), 1) << first.output;
+    ASSERT_EQ(std::sscanf(second.output.c_str(), "ClientId = %u", &b), 1) << second.output;
+    EXPECT_EQ(b, a + 1);  // consecutive ids from the one service
+
+    const ChildResult known = runTolvexctl("--pipe " + service_.pipeName() + " enum usb017");
+    ASSERT_TRUE(known.finished);
+    EXPECT_EQ(known.exitCode, 0u) << known.output;
+    EXPECT_NE(known.output.find("usb017 = 0x2011"), std::string::npos) << known.output;
+}
 
 TEST_F(TolvexCtlProcessTest, ExchangeQueryAllPrintsTheDecodedPropertiesAndLeavesNoSessionOpen) {
     const ChildResult r = runTolvexctl("--pipe " + service_.pipeName() + " exchange USB001 queryAll");

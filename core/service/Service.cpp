@@ -220,7 +220,7 @@ void Service::OnShutdown() {
 // (and uninstall, which polls it) knows the stop is under way and how long to allow. A stop
 // routine that fails still ends in a "stopped" report: otherwise the dispatcher would never
 // return and the service would hang in stop pending until the machine restarts.
-void Service::stopSequence() {
+Service::Routine Service::reportStopPending() {
     ServiceState& s = state();
     s.status.dwCurrentState = SERVICE_STOP_PENDING;
     s.status.dwCheckPoint = 1;
@@ -230,6 +230,12 @@ void Service::stopSequence() {
     const Routine stop = routineCopy(&ServiceState::stop);
     s.status.dwCheckPoint = 0;
     s.status.dwWaitHint = 0;
+    return stop;
+}
+
+void Service::stopSequence() {
+    ServiceState& s = state();
+    const Routine stop = reportStopPending();
     try {
         runRoutine(stop);
         s.status.dwWin32ExitCode = NO_ERROR;
@@ -247,13 +253,7 @@ void Service::OnError(const Exception& error) {
     log("+ Service::OnError()");
     log(" Error - " + error.message() + " rc = " + std::to_string(error.code()));
     ServiceState& s = state();
-    s.status.dwCurrentState = SERVICE_STOP_PENDING;
-    s.status.dwCheckPoint = 1;
-    s.status.dwWaitHint = kStopWaitHintMilliseconds;
-    report();
-    const Routine stop = routineCopy(&ServiceState::stop);
-    s.status.dwCheckPoint = 0;
-    s.status.dwWaitHint = 0;
+    const Routine stop = reportStopPending();
     s.status.dwWin32ExitCode = kServiceSpecificError;
     s.status.dwServiceSpecificExitCode = kServiceSpecificError;
     try {

@@ -53,5 +53,7 @@ public:
 
 private:
     static void stopSequence();
+    // Reports stop pending (check point 1, the stop wait hint) and gives the stop routine.
+    static Routine reportStopPending();
     static void report();
 };

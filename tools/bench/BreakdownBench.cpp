@@ -102,16 +102,20 @@ double threadStartsPerSecond(int starters, DWORD ms) {
     return seconds > 0 ? static_cast<double>(done.load()) / seconds : 0;
 }
 
+// A row without a target: what was measured, its value and how it was taken.
+BenchRow infoRow(const std::string& measurement, const std::string& value, const std::string& how) {
+    return BenchRow{measurement, value, how, "-", "-"};
+}
+
+// "N x each = total" for a cost an exchange pays N times.
+std::string timesEach(double n, const BenchSummary& each) {
+    return each.count == 0 ? "not measured" : number(n) + " x " + micros(each.p50) + " = " + micros(n * each.p50);
+}
+
 BenchRow stepRow(const std::string& step, const std::vector<double>& samples, const std::string& how) {
     const BenchSummary s = BenchStats::summarize(samples);
     std::printf("# breakdown %s: n=%zu p50=%.1f us p99=%.1f us (%s)\n", step.c_str(), s.count, s.p50, s.p99, how.c_str());
-    BenchRow r;
-    r.measurement = "  step: " + step;
-    r.value = s.count == 0 ? "not measured" : micros(s.p50) + " p50";
-    r.ratio = how;
-    r.target = "-";
-    r.result = "-";
-    return r;
+    return infoRow("  step: " + step, s.count == 0 ? "not measured" : micros(s.p50) + " p50", how);
 }
 
 // The request and reply messages of an exchange between a client and a served pipe instance:
@@ -373,34 +377,22 @@ void run(const BreakdownInputs& in, uint32_t iterations, std::vector<BenchRow>& 
     if (InterpreterManager::exists()) InterpreterManager::destroyInstance();
     if (Localize::exists()) Localize::destroyInstance();
 
-    BenchRow head;
-    head.measurement = "breakdown of one exchange, no client registered (p50 each)";
-    head.value = in.serviceP50 > 0 ? micros(in.serviceP50) + " whole" : "-";
-    head.ratio = "how measured";
-    head.target = "-";
-    head.result = "-";
-    rows.push_back(head);
+    rows.push_back(infoRow("breakdown of one exchange, no client registered (p50 each)",
+                           in.serviceP50 > 0 ? micros(in.serviceP50) + " whole" : "-",
+                           "how measured"));
     if (in.clientConnectP50 > 0) {
-        BenchRow r;
-        r.measurement = "  step: client connection";
-        r.value = micros(in.clientConnectP50) + " p50";
-        r.ratio = "client's pipe open, through the service";
-        r.target = "-";
-        r.result = "-";
-        rows.push_back(r);
+        rows.push_back(infoRow("  step: client connection",
+                               micros(in.clientConnectP50) + " p50",
+                               "client's pipe open, through the service"));
     }
     rows.push_back(stepRow("connection thread start", threadStart, "Thread start to run(), isolated"));
     rows.push_back(stepRow("  thread start and join", threadStartJoin, "Thread start to end, isolated"));
     {
         std::printf("# breakdown thread starts and joins per second in one process: 1 starter %.0f/s, 2 starters %.0f/s\n",
                     oneStarter, twoStarters);
-        BenchRow r;
-        r.measurement = "  thread starts, 2 starting at once";
-        r.value = number(twoStarters) + " vs " + number(oneStarter) + " /s";
-        r.ratio = oneStarter > 0 ? ratio(twoStarters / oneStarter, "1 starting (one process)") : "-";
-        r.target = "-";
-        r.result = "-";
-        rows.push_back(r);
+        rows.push_back(infoRow("  thread starts, 2 starting at once",
+                               number(twoStarters) + " vs " + number(oneStarter) + " /s",
+                               oneStarter > 0 ? ratio(twoStarters / oneStarter, "1 starting (one process)") : "-"));
     }
     rows.push_back(stepRow("request read (client write + read)", requestRead, "overlapped pipe, isolated"));
     rows.push_back(stepRow("port connect", portConnect, "BcxServiceUsbPort::connect, first user"));
@@ -409,13 +401,9 @@ void run(const BreakdownInputs& in, uint32_t iterations, std::vector<BenchRow>& 
     rows.push_back(stepRow("  of it: spooler probe", spooler, "BidiUsbAdapter::isPrinting, isolated"));
     rows.push_back(stepRow("printer round trip + reply wake-up", exchangeWait, "NpaPacketProtocol::send"));
     if (in.floorP50 > 0) {
-        BenchRow r;
-        r.measurement = "  of it: printer round trip";
-        r.value = micros(in.floorP50) + " p50";
-        r.ratio = "the floor";
-        r.target = "-";
-        r.result = "-";
-        rows.push_back(r);
+        rows.push_back(infoRow("  of it: printer round trip",
+                               micros(in.floorP50) + " p50",
+                               "the floor"));
     }
     rows.push_back(stepRow("  of it: reply wake-up", wake, "condition variable, isolated"));
     rows.push_back(stepRow("stop of reading", stopReading, "BcxServiceUsbPort::disconnect, last user"));
@@ -425,45 +413,29 @@ void run(const BreakdownInputs& in, uint32_t iterations, std::vector<BenchRow>& 
         const BenchSummary each = BenchStats::summarize(lookupCall);
         std::printf("# breakdown interpreter lookups per port exchange: p50=%.0f; one packet-manager lookup p50=%.1f us p99=%.1f us\n",
                     calls.p50, each.p50, each.p99);
-        BenchRow r;
-        r.measurement = "  across the port steps: interpreter lookups";
-        r.value = each.count == 0 ? "not measured" : number(calls.p50) + " x " + micros(each.p50) + " = " + micros(calls.p50 * each.p50);
-        r.ratio = "counted per exchange; InterpreterManagerLookup, isolated";
-        r.target = "-";
-        r.result = "-";
-        rows.push_back(r);
+        rows.push_back(infoRow("  across the port steps: interpreter lookups",
+                               timesEach(calls.p50, each),
+                               "counted per exchange; InterpreterManagerLookup, isolated"));
         const BenchSummary now = BenchStats::summarize(portWhole);
         const BenchSummary kept = BenchStats::summarize(quickWhole);
         std::printf("# breakdown port exchange with the service's lookup: p50=%.1f us; with a lookup that keeps its managers: p50=%.1f us\n",
                     now.p50, kept.p50);
-        BenchRow w;
-        w.measurement = "  port exchange, lookup keeping its managers (proposed)";
-        w.value = kept.count == 0 ? "not measured" : micros(kept.p50) + " p50";
-        w.ratio = now.p50 > 0 && kept.count > 0 ? ratio(kept.p50 / now.p50, "with the service's lookup (" + micros(now.p50) + ")") : "-";
-        w.target = "-";
-        w.result = "-";
-        rows.push_back(w);
+        rows.push_back(infoRow("  port exchange, lookup keeping its managers (proposed)",
+                               kept.count == 0 ? "not measured" : micros(kept.p50) + " p50",
+                               now.p50 > 0 && kept.count > 0 ? ratio(kept.p50 / now.p50, "with the service's lookup (" + micros(now.p50) + ")") : "-"));
     }
     {
         const BenchSummary s = BenchStats::summarize(logCall);
         std::printf("# breakdown log line with logging off: n=%zu p50=%.1f us p99=%.1f us; %.1f lines per port exchange\n",
                     s.count, s.p50, s.p99, linesPerExchange);
-        BenchRow r;
-        r.measurement = "  across the port steps: log lines (logging off)";
-        r.value = number(linesPerExchange) + " x " + micros(s.p50) + " = " + micros(linesPerExchange * s.p50);
-        r.ratio = "lines counted with logging on; LogFacade::log, switch key absent, isolated";
-        r.target = "-";
-        r.result = "-";
-        rows.push_back(r);
+        rows.push_back(infoRow("  across the port steps: log lines (logging off)",
+                               timesEach(linesPerExchange, s),
+                               "lines counted with logging on; LogFacade::log, switch key absent, isolated"));
         const BenchSummary z = BenchStats::summarize(logCallKeyAtZero);
         std::printf("# breakdown log line with the switch key present at 0: n=%zu p50=%.1f us p99=%.1f us\n", z.count, z.p50, z.p99);
-        BenchRow k;
-        k.measurement = "    the same with the switch key present at 0";
-        k.value = z.count == 0 ? "not measured" : number(linesPerExchange) + " x " + micros(z.p50) + " = " + micros(linesPerExchange * z.p50);
-        k.ratio = "LogFacade::log, \"startLog\" = 0, isolated";
-        k.target = "-";
-        k.result = "-";
-        rows.push_back(k);
+        rows.push_back(infoRow("    the same with the switch key present at 0",
+                               timesEach(linesPerExchange, z),
+                               "LogFacade::log, \"startLog\" = 0, isolated"));
     }
 }
 

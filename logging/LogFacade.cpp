@@ -87,7 +87,10 @@ std::string LogFacade::shortName() const {
 bool LogFacade::isEnabled() const {
     try {
         return switchIsOn(logSwitchKeyPath(shortName()));
+    } catch (const Exception&) {
+        return false;
     } catch (const std::exception&) {
+        // A failure to read the switch counts as the switch being off.
         return false;
     }
 }

@@ -2,8 +2,8 @@
 
 #include "core/ipc/IpcCallbackMessage.h"
 #include "core/ipc/IpcEndpoints.h"
-#include "core/ipc/LocalPipeNames.h"
 #include "core/ipc/IpcPipeSecurity.h"
+#include "core/ipc/LocalPipeNames.h"
 #include "export/common/PropertyText.h"
 #include "logging/LogFacade.h"
 #include "runtime/Exception.h"

@@ -9,7 +9,6 @@
 #include "core/ipc/IpcMessageFrame.h"
 #include "core/ipc/IpcParameter.h"
 #include "core/ipc/IpcParameterReader.h"
-#include "core/ipc/IpcParameterWriter.h"
 #include "core/ipc/IpcTimeouts.h"
 #include "runtime/Event.h"
 #include "runtime/UniqueHandle.h"
@@ -17,6 +16,7 @@
 #include "tests/core/service/TolvexProgramRig.h"
 #include "tests/core/sessions/SimulatedPrinterRig.h"
 #include "tools/simulator/NpaPrinterSimulator.h"
+#include "tools/tolvexctl/CtlMessages.h"
 
 #include <gtest/gtest.h>
 
@@ -34,18 +34,11 @@
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-using IpcParameter::kDirectionIn;
 using IpcParameter::kDirectionOut;
 
 // Service names of this program start with this, then the test process's id in hexadecimal.
 const char kStem[] = "Sf";
 
-constexpr uint16_t kGetClientId = 2;
-constexpr uint16_t kClosePrinter = 21;
-constexpr uint16_t kExchangeNpa = 26;
-constexpr uint16_t kRegisterForAlerts = 35;
-constexpr uint16_t kSetLong = 38;
-constexpr uint16_t kOpenPrinterEx = 101;
 constexpr uint32_t kUsb001 = 0x2001;
 constexpr uint32_t kUsb002 = 0x2002;
 
@@ -70,59 +63,11 @@ void measured(const std::string& text) {
 
 // ---- requests and replies -------------------------------------------------------------------
 
-Data clientIdRequest() {
-    Data d;
-    IpcParameterWriter(d).functionId(kGetClientId).string(kDirectionIn, "system-fault-test");
-    return d;
-}
-
-Data openRequest(uint32_t handle) {
-    Data d;
-    const std::string port = "USB00" + std::to_string(handle & 0x7FF);
-    IpcParameterWriter(d).functionId(kOpenPrinterEx).longValue(kDirectionIn, 0).string(kDirectionIn, port).longValue(
-        kDirectionIn, handle);
-    return d;
-}
-
-Data closeRequest(uint32_t handle) {
-    Data d;
-    IpcParameterWriter(d).functionId(kClosePrinter).longValue(kDirectionIn, 0).longValue(kDirectionIn, handle);
-    return d;
-}
-
-Data exchangeRequest(uint32_t handle, const Bytes& packet = kQueryAll, uint32_t replySize = 64) {
-    Data d;
-    IpcParameterWriter(d)
-        .functionId(kExchangeNpa)
-        .longValue(kDirectionIn, 0)
-        .longValue(kDirectionIn, handle)
-        .byteArray(kDirectionIn, packet.data(), packet.size())
-        .longValue(kDirectionIn, static_cast<uint32_t>(packet.size()))
-        .longValue(kDirectionIn, replySize);
-    return d;
-}
-
-Data registerRequest(uint32_t clientId, uint32_t handle, uint32_t mask, const std::string& pipe) {
-    Data d;
-    IpcParameterWriter(d)
-        .functionId(kRegisterForAlerts)
-        .longValue(kDirectionIn, clientId)
-        .longValue(kDirectionIn, handle)
-        .longValue(kDirectionIn, mask)
-        .string(kDirectionIn, "<PIPENAME>" + pipe + "</PIPENAME>");
-    return d;
-}
-
-Data setLongRequest(uint32_t handle, const std::string& name, uint32_t value) {
-    Data d;
-    IpcParameterWriter(d)
-        .functionId(kSetLong)
-        .longValue(kDirectionIn, 0)
-        .longValue(kDirectionIn, handle)
-        .string(kDirectionIn, name)
-        .longValue(kDirectionIn, value);
-    return d;
-}
+// The requests as tolvexctl builds them.
+Data clientIdRequest() { return CtlMessages::getClientId("system-fault-test"); }
+Data openRequest(uint32_t handle) { return CtlMessages::openPrinterEx("USB00" + std::to_string(handle & 0x7FF), handle); }
+Data closeRequest(uint32_t handle) { return CtlMessages::closePrinter(handle); }
+Data exchangeRequest(uint32_t handle) { return CtlMessages::exchangeNpa(handle, kQueryAll, 64); }
 
 Bytes frameOf(const Data& payload) {
     Data frame;
@@ -657,8 +602,8 @@ TEST_F(SystemFault, ACallbackClientThatNeverReadsDoesNotKeepAlertsFromAnother) {
     ASSERT_EQ(0, serviceCall(openRequest(kUsb001)).code);
     ASSERT_EQ(0, serviceCall(openRequest(kUsb001)).code);
     // The silent one first: where callbacks go one client after the other, it stands in front.
-    ASSERT_EQ(0, serviceCall(registerRequest(silentId, kUsb001, 1, silentName)).code);
-    ASSERT_EQ(0, serviceCall(registerRequest(readingId, kUsb001, 1, listener.name())).code);
+    ASSERT_EQ(0, serviceCall(CtlMessages::registerForAlerts(silentId, kUsb001, 1, silentName)).code);
+    ASSERT_EQ(0, serviceCall(CtlMessages::registerForAlerts(readingId, kUsb001, 1, listener.name())).code);
     ASSERT_TRUE(printer(1).waitForRegistered(true, 5000));
 
     constexpr size_t kAlerts = 3;
@@ -719,7 +664,7 @@ TEST_F(SystemFault, APrinterUnpluggedMidReplyEndsTheExchangeInTimeAndServesAfter
     constexpr uint32_t kReplyTimeoutMs = 3000;
     const DWORD slack = 1500;
     ASSERT_EQ(0, serviceCall(openRequest(kUsb001)).code);
-    ASSERT_EQ(0, serviceCall(setLongRequest(kUsb001, "SET BIDI TIMEOUT", kReplyTimeoutMs)).code);
+    ASSERT_EQ(0, serviceCall(CtlMessages::setTimeout(kUsb001, kReplyTimeoutMs)).code);
     NpaReplyBehaviour dies;
     dies.splitAt = 4;
     dies.stopAtSplit = true;

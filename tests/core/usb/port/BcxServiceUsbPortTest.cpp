@@ -6,6 +6,7 @@
 #include "core/usb/port/NpaPacketProtocol.h"
 #include "export/common/PropertyAccessor.h"
 #include "tests/core/usb/port/NpaTestLookup.h"
+#include "tests/support/HandleSlots.h"
 #include "tools/simulator/NpaPrinterSimulator.h"
 
 #include <gtest/gtest.h>
@@ -341,18 +342,6 @@ TEST_F(BcxServiceUsbPortTest, SuspendStopsAndResumeRestartsForOutstandingConnect
     EXPECT_EQ(port_->openCount(), 0);
 }
 
-namespace {
-
-// Handle slots are reused lowest first, so a leak shows as a higher value for a fresh handle.
-uintptr_t freshHandleValue() {
-    HANDLE probe = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    const uintptr_t value = reinterpret_cast<uintptr_t>(probe);
-    CloseHandle(probe);
-    return value;
-}
-
-}  // namespace
-
 TEST_F(BcxServiceUsbPortTest, ConnectCyclesLeaveNoHandleBehind) {
     makePort();
     connectAndWaitForPrinter();  // first use: whatever the process creates once is made now
@@ -368,7 +357,8 @@ TEST_F(BcxServiceUsbPortTest, ConnectCyclesLeaveNoHandleBehind) {
         port_->disconnect();
         ASSERT_TRUE(waitForDisconnects(i + 2));
     }
-    EXPECT_EQ(freshHandleValue(), before);
+    const uintptr_t after = handleValueSettledTo(before, freshHandleValue);
+    EXPECT_EQ(after, before);
 }
 
 TEST(BidiUsbAdapterTest, WithoutLocalQueuesOnThePortNothingPrints) {

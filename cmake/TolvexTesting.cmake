@@ -14,13 +14,17 @@ if(WIN32)
   set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
   set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
   add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
-  set(TOLVEX_GTEST_MAIN gtest_main)
+  set(TOLVEX_GTEST gtest)
   set(TOLVEX_GMOCK gmock)
 else()
   find_package(GTest REQUIRED)
-  set(TOLVEX_GTEST_MAIN GTest::gtest_main)
+  set(TOLVEX_GTEST GTest::gtest)
   set(TOLVEX_GMOCK GTest::gmock)
 endif()
+
+# One entry point for every test program (tests/support/TestMain.cpp).
+add_library(tolvex_test_main STATIC ${CMAKE_SOURCE_DIR}/tests/support/TestMain.cpp)
+target_link_libraries(tolvex_test_main PUBLIC ${TOLVEX_GTEST})
 
 function(tolvex_test name)
   cmake_parse_arguments(T "WINDOWS_ONLY" "TIMEOUT" "SOURCES;LIBS" ${ARGN})
@@ -31,7 +35,7 @@ function(tolvex_test name)
     set(T_TIMEOUT 120)
   endif()
   add_executable(${name} ${T_SOURCES})
-  target_link_libraries(${name} PRIVATE ${T_LIBS} ${TOLVEX_GMOCK} ${TOLVEX_GTEST_MAIN})
+  target_link_libraries(${name} PRIVATE ${T_LIBS} ${TOLVEX_GMOCK} tolvex_test_main)
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${TOLVEX_TEST_BIN_DIR})
   gtest_discover_tests(${name}
     DISCOVERY_MODE PRE_TEST

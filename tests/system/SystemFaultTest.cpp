@@ -780,8 +780,17 @@ TEST_F(SystemFault, AStopUnderLoadCompletesWithinTwoSecondsAndEveryClientEnds) {
         const auto& answers = clients[i].answers;
         ASSERT_FALSE(answers.empty());
         for (size_t k = 0; k + 1 < answers.size(); ++k) {
-            EXPECT_EQ(0, answers[k].rc);
-            EXPECT_EQ(0, answers[k].code);
+            const Answer& a = answers[k];
+            EXPECT_EQ(0, a.rc);
+            if (a.startMs + a.ms < stopAt) {
+                EXPECT_EQ(0, a.code);
+            } else {
+                // The stop ends the sessions before the pipe stops taking calls: a call then finds
+                // its exchange aborted or its printer handle already gone.
+                EXPECT_TRUE(a.code == 0 || a.code == static_cast<int32_t>(ERROR_OPERATION_ABORTED) ||
+                            a.code == static_cast<int32_t>(ERROR_INVALID_HANDLE))
+                    << a.code;
+            }
         }
         total += static_cast<int>(answers.size());
         const Answer& last = answers.back();

@@ -3,9 +3,10 @@
 // switch "startLog" (HKEY_LOCAL_MACHINE\Software\<short name>\BcxComponents\) is above 0, read
 // at every call. The switch's key stays open between lines, so a line costs one registry query
 // instead of an open, a query and a close; a key deleted meanwhile is opened again by path, so
-// the value read is always the one in the registry at that moment. The first line of the process creates the one writer, on the file named by
-// the prefix of that moment, and every later line goes to it. Any thread may log; log() never
-// raises and blocks at most BasicLogger::kLockWaitMilliseconds on the shared file.
+// the value read is always the one in the registry at that moment. The first line of the process
+// creates the one writer, on the file named by the prefix of that moment, and every later line
+// goes to it. Any thread may log; log() never raises and blocks at most
+// BasicLogger::kLockWaitMilliseconds on the shared file.
 #include "logging/BasicLogger.h"
 
 #include "runtime/CriticalSection.h"

@@ -15,7 +15,6 @@ DWORD remainingOf(DWORD timeoutMs, ULONGLONG start) {
     const ULONGLONG spent = GetTickCount64() - start;
     return spent >= timeoutMs ? 0 : static_cast<DWORD>(timeoutMs - spent);
 }
-
 }  // namespace
 
 IpcNamedPipeEndpoint::IpcNamedPipeEndpoint(const IpcTimeouts& timeouts)

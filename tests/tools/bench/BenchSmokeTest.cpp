@@ -3,11 +3,7 @@
 // the test's own, the USB ports, the NPA plug-in) in front of the printers the benchmark serves.
 // The child is bounded; one that overruns is terminated and the test fails.
 #include "config/Localize.h"
-#include "core/dispatch/DispatchWiring.h"
-#include "core/dispatch/IpcAlertSink.h"
 #include "core/interpreters/InterpreterManager.h"
-#include "core/sessions/UsbPortFactory.h"
-#include "core/usb/port/InterpreterManagerLookup.h"
 #include "export/common/PropertyAccessor.h"
 #include "tests/config/TestBranding.h"
 #include "tests/core/dispatch/InProcessService.h"
@@ -17,9 +13,7 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <fstream>
-#include <thread>
 
 namespace {
 

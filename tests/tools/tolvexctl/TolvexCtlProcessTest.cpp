@@ -2,29 +2,18 @@
 // controller with the service's mapper on a pipe of the test's own (given with --pipe), the USB
 // port on the simulated printer and the NPA plug-in. Every wait is bounded; a child that
 // overruns is terminated and the test fails.
-#include "client/TolvexClient.h"
-#include "config/Localize.h"
-#include "core/dispatch/DispatchWiring.h"
-#include "core/dispatch/IpcAlertSink.h"
-#include "core/interpreters/InterpreterManager.h"
-#include "core/sessions/UsbPortFactory.h"
-#include "core/usb/port/InterpreterManagerLookup.h"
-#include "export/common/PropertyAccessor.h"
-#include "tests/config/TestBranding.h"
-#include "tests/core/sessions/SimulatedPrinterRig.h"
-#include "tests/support/ChildProcess.h"
 #include "tests/core/dispatch/InProcessService.h"
 #include "tests/core/ipc/IpcTestPipes.h"
+#include "tests/core/sessions/SimulatedPrinterRig.h"
+#include "tests/support/ChildProcess.h"
 #include "tools/simulator/NpaPrinterSimulator.h"
 #include "tools/tolvexctl/CtlMessages.h"
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdio>
-#include <fstream>
 #include <functional>
-#include <thread>
+#include <string>
 
 namespace {
 

@@ -103,7 +103,7 @@ int32_t IpcOverlappedNamedPipe::open(const std::string& path, DWORD timeoutMs) {
     const ULONGLONG start = GetTickCount64();
     for (;;) {
         if (stopping_.load()) return kStopped;
-        HANDLE h = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+        HANDLE h = CreateFileA(path.c_str(), kClientAccess, 0, nullptr, OPEN_EXISTING,
                                FILE_FLAG_OVERLAPPED | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr);
         if (h != INVALID_HANDLE_VALUE) {
             handle_.reset(h);

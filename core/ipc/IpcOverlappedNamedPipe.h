@@ -21,6 +21,10 @@ public:
     static constexpr DWORD kBufferSize = 4096;
     static constexpr DWORD kDefaultTimeout = 10000;
     static constexpr const char* kLocalPrefix = "\\\\.\\pipe\\";
+    // What open() asks for: all that the service pipe grants an ordinary user. Not
+    // GENERIC_WRITE, which that descriptor refuses (so a client never changes the handle's state
+    // with SetNamedPipeHandleState, which needs FILE_WRITE_ATTRIBUTES).
+    static constexpr DWORD kClientAccess = GENERIC_READ | FILE_WRITE_DATA;
 
     // Codes besides the system's: a stop request ended the operation, a bound ran out.
     static constexpr int32_t kStopped = ERROR_OPERATION_ABORTED;  // 995

@@ -138,7 +138,7 @@ public:
         const std::string path = std::string(IpcOverlappedNamedPipe::kLocalPrefix) + pipe;
         const ULONGLONG start = now();
         for (;;) {
-            HANDLE h = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+            HANDLE h = CreateFileA(path.c_str(), IpcOverlappedNamedPipe::kClientAccess, 0, nullptr, OPEN_EXISTING,
                                    FILE_FLAG_OVERLAPPED, nullptr);
             if (h != INVALID_HANDLE_VALUE) {
                 handle_.reset(h);

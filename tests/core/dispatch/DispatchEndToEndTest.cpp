@@ -204,8 +204,8 @@ TEST_F(DispatchEndToEndTest, StopEndsWithinTwoSecondsWhileARequestWaitsOnASilent
     // The request now waits for a reply that will not come (the reply time-out is 10 s).
     ASSERT_TRUE(simulator_->waitForRequests(NpaRequestKind::QueryAll, 1, 5000));
     // And a second client is connected without having sent anything.
-    UniqueFileHandle idle(CreateFileA(("\\\\.\\pipe\\" + service_.pipeName()).c_str(), GENERIC_READ | GENERIC_WRITE, 0,
-                                      nullptr, OPEN_EXISTING, 0, nullptr));
+    UniqueFileHandle idle(CreateFileA(("\\\\.\\pipe\\" + service_.pipeName()).c_str(), IpcOverlappedNamedPipe::kClientAccess,
+                                      0, nullptr, OPEN_EXISTING, 0, nullptr));
     EXPECT_TRUE(idle.valid());
     const ULONGLONG start = GetTickCount64();
     IPCController::ipcStop();

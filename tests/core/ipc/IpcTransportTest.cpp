@@ -85,7 +85,6 @@ TEST(IpcPipeSecurityTest, ServicePipeModesAndDescriptor) {
                                          &admins));
     ASSERT_TRUE(AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, &everyone));
     const ACCESS_MASK full[] = {GENERIC_ALL, FILE_ALL_ACCESS};
-    const ACCESS_MASK forbidden = WRITE_DAC | WRITE_OWNER | DELETE | GENERIC_ALL;
     int seen = 0;
     for (DWORD i = 0; i < dacl->AceCount; ++i) {
         ACCESS_ALLOWED_ACE* ace = nullptr;
@@ -96,16 +95,21 @@ TEST(IpcPipeSecurityTest, ServicePipeModesAndDescriptor) {
             EXPECT_TRUE(ace->Mask == full[0] || ace->Mask == full[1]) << std::hex << ace->Mask;
             ++seen;
         } else if (EqualSid(sid, everyone)) {
-            EXPECT_EQ(ace->Mask & forbidden, 0u) << std::hex << ace->Mask;
-            const bool generic = (ace->Mask & (GENERIC_READ | GENERIC_WRITE)) == (GENERIC_READ | GENERIC_WRITE);
-            const bool mapped = (ace->Mask & (FILE_GENERIC_READ | FILE_GENERIC_WRITE)) == (FILE_GENERIC_READ | FILE_GENERIC_WRITE);
-            EXPECT_TRUE(generic || mapped) << std::hex << ace->Mask;
+            // Reading and writing data, nothing else: no FILE_CREATE_PIPE_INSTANCE (which
+            // GENERIC_WRITE would bring), no WRITE_DAC, WRITE_OWNER or DELETE.
+            EXPECT_EQ(ace->Mask, static_cast<ACCESS_MASK>(FILE_GENERIC_READ | FILE_WRITE_DATA)) << std::hex << ace->Mask;
             ++seen;
         } else {
             ADD_FAILURE() << "an ACE for another trustee";
         }
     }
     EXPECT_EQ(seen, 3);
+    // What clients open the pipe with, in the pipe's own rights, is within what Everyone gets.
+    GENERIC_MAPPING files = {FILE_GENERIC_READ, FILE_GENERIC_WRITE, FILE_GENERIC_EXECUTE, FILE_ALL_ACCESS};
+    ACCESS_MASK asked = IpcOverlappedNamedPipe::kClientAccess;
+    MapGenericMask(&asked, &files);
+    EXPECT_EQ(asked & ~IpcPipeSecurity::kEveryoneAccess, 0u) << std::hex << asked;
+    EXPECT_EQ(asked & FILE_CREATE_PIPE_INSTANCE, 0u);
     FreeSid(system);
     FreeSid(admins);
     FreeSid(everyone);

@@ -1,6 +1,7 @@
 #include "client/TolvexClient.h"
 
 #include "core/ipc/IpcCallbackMessage.h"
+#include "core/ipc/IpcConnectionCap.h"
 
 namespace {
 DWORD remainingOf(DWORD timeoutMs, ULONGLONG start) {
@@ -17,11 +18,17 @@ std::string servicePipeName(const std::string& manufacturerPrefix) {
 
 int32_t call(const std::string& pipeName, const Data& request, Data& reply, uint32_t timeoutMs) {
     const ULONGLONG start = GetTickCount64();
-    IpcOverlappedNamedPipe pipe;
-    int32_t rc = pipe.open(IpcOverlappedNamedPipe::kLocalPrefix + pipeName, timeoutMs);
-    if (rc == 0) rc = pipe.write(request, remainingOf(timeoutMs, start));
-    if (rc == 0) rc = pipe.read(reply, remainingOf(timeoutMs, start));
-    return rc;
+    for (;;) {
+        IpcOverlappedNamedPipe pipe;
+        int32_t rc = pipe.open(IpcOverlappedNamedPipe::kLocalPrefix + pipeName, remainingOf(timeoutMs, start));
+        if (rc == 0) rc = pipe.write(request, remainingOf(timeoutMs, start));
+        if (rc == 0) rc = pipe.read(reply, remainingOf(timeoutMs, start));
+        if (rc != 0 || !IpcConnectionCap::isBusyReply(request, reply)) return rc;
+        const DWORD left = remainingOf(timeoutMs, start);
+        if (left == 0) return IpcOverlappedNamedPipe::kTimedOut;
+        // No stop to wait on here: the caller's bound is the only one.
+        Sleep(left < kBusyPauseMs ? left : kBusyPauseMs);
+    }
 }
 
 }  // namespace TolvexClient

@@ -17,14 +17,18 @@ namespace TolvexClient {
 constexpr uint32_t kDefaultTimeoutMs = 30000;
 // The service closed the connection without a reply (an unknown function, a malformed request).
 constexpr int32_t kNoReply = IpcOverlappedNamedPipe::kNoMessage;  // 109
+// The pause before a request answered busy is sent again.
+constexpr uint32_t kBusyPauseMs = 50;
 
 // prefix + "_BidiAlertDataChannel_".
 std::string servicePipeName(const std::string& manufacturerPrefix);
 
 // Connects to "\\.\pipe\" + pipeName (waiting while every instance is busy), writes request as
-// one frame and reads the reply frame (at most the frame cap), all within timeoutMs. 0 with the
-// reply payload, or: the system's code when the pipe cannot be opened, 1460 when the time ran
-// out, kNoReply, or a frame code (IpcMessageFrame) for a malformed reply.
+// one frame and reads the reply frame (at most the frame cap), all within timeoutMs. A service
+// at its connection cap answers busy (IpcConnectionCap::isBusyReply); that counts as a busy
+// pipe too, and the request is sent again after a short pause. 0 with the reply payload, or:
+// the system's code when the pipe cannot be opened, 1460 when the time ran out (busy
+// throughout included), kNoReply, or a frame code (IpcMessageFrame) for a malformed reply.
 int32_t call(const std::string& pipeName, const Data& request, Data& reply,
              uint32_t timeoutMs = kDefaultTimeoutMs);
 

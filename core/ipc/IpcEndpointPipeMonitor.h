@@ -1,10 +1,13 @@
 #pragma once
 // Keeps one instance of the service pipe listening and hands each connected client to a new
-// connection endpoint (given the mapper, added to the endpoint list, started). start() creates
-// the first instance on the caller's thread, so a name already taken fails start-up with a
-// Win32Exception instead of the service running without its pipe. The mapper and the list are
+// connection endpoint (given the mapper, added to the endpoint list, started), unless the list
+// already holds timeouts.maxConnections: then the monitor answers the client busy itself (within
+// twice busyAnswerMs) and closes it, logging episodes at the cap rather than refusals. start()
+// creates the first instance on the caller's thread, so a name already taken fails start-up with
+// a Win32Exception instead of the service running without its pipe. The mapper and the list are
 // not owned and must outlive the monitor's stop. start() and stop() from one controlling thread.
 #include "core/ipc/FunctionMapper.h"
+#include "core/ipc/IpcConnectionCap.h"
 #include "core/ipc/IpcEndpoints.h"
 #include "core/ipc/IpcNamedPipeEndpoint.h"
 #include "core/ipc/IpcTimeouts.h"
@@ -42,6 +45,7 @@ private:
     IpcEndpoints& endpoints_;
     FunctionMapper& mapper_;
     IpcTimeouts timeouts_;
+    IpcConnectionCap cap_;
     Event started_;
     Event stop_;
     std::atomic<bool> running_;

@@ -1,6 +1,7 @@
 #include "core/ipc/IpcNamedPipeEndpoint.h"
 
 #include "core/ipc/IpcCallbackMessage.h"
+#include "core/ipc/IpcConnectionCap.h"
 #include "core/ipc/IpcEndpoints.h"
 #include "core/ipc/IpcPipeSecurity.h"
 #include "core/ipc/LocalPipeNames.h"
@@ -38,16 +39,18 @@ std::string IpcNamedPipeEndpoint::pipeNameProperty() const {
     return name;
 }
 
-bool IpcNamedPipeEndpoint::listen() {
+int32_t IpcNamedPipeEndpoint::createInstance(bool firstInstance) {
     try {
         IpcPipeSecurity security;
-        pipe_.create(pipeNameProperty(), false, security.attributes());
+        pipe_.create(pipeNameProperty(), firstInstance, security.attributes());
         closed_.store(false);
-        return true;
-    } catch (const Exception&) {
-        return false;
+        return 0;
+    } catch (const Exception& e) {
+        return e.code() != 0 ? e.code() : kInternalError;
     }
 }
+
+bool IpcNamedPipeEndpoint::listen() { return createInstance(false) == 0; }
 
 void IpcNamedPipeEndpoint::listenFirst() {
     IpcPipeSecurity security;
@@ -55,19 +58,36 @@ void IpcNamedPipeEndpoint::listenFirst() {
     closed_.store(false);
 }
 
+bool IpcNamedPipeEndpoint::createUntilStopped() {
+    while (!pipe_.stopRequested()) {
+        const int32_t rc = createInstance(false);
+        if (rc == 0) return true;
+        LogFacade::getInstance().log("BidiService",
+                                     "IpcNamedPipeEndpoint::acceptConnection() next instance rc=" + std::to_string(rc));
+        if (pipe_.waitForStop(timeouts_.retryMs)) break;
+    }
+    return false;
+}
+
 std::unique_ptr<IpcNamedPipeEndpoint> IpcNamedPipeEndpoint::acceptConnection() {
-    lastAcceptCode_ = pipe_.connect(INFINITE);
-    if (lastAcceptCode_ != 0) {
-        // A client that came and went leaves the instance usable; anything else (a stop, a
-        // broken instance) gives the instance up so that no one waits on it again.
-        if (lastAcceptCode_ != ERROR_NO_DATA) pipe_.close();
+    if (!pipe_.isOpen() && !createUntilStopped()) {
+        lastAcceptCode_ = IpcOverlappedNamedPipe::kStopped;
         return nullptr;
     }
-    std::unique_ptr<IpcNamedPipeEndpoint> connection(new IpcNamedPipeEndpoint(pipe_.release(), timeouts_));
+    lastAcceptCode_ = pipe_.connect(INFINITE);
+    if (lastAcceptCode_ == ERROR_NO_DATA) return nullptr;
+    // Connected or broken, this instance listens no more. While no other instance of ours
+    // listens, anyone may create one under our name and take the next client's request; so the
+    // next instance exists before this one is handed on or closed. A stop needs none.
+    UniqueFileHandle current(pipe_.release());
+    const bool next = lastAcceptCode_ != IpcOverlappedNamedPipe::kStopped && createUntilStopped();
+    if (lastAcceptCode_ != 0) return nullptr;
+    if (!next) {
+        lastAcceptCode_ = IpcOverlappedNamedPipe::kStopped;
+        return nullptr;
+    }
+    std::unique_ptr<IpcNamedPipeEndpoint> connection(new IpcNamedPipeEndpoint(current.release(), timeouts_));
     connection->setMapper(mapper_);
-    // The connected instance keeps the name alive only until its reply is sent; the next one
-    // must exist before this one is handed on.
-    listen();
     return connection;
 }
 
@@ -92,6 +112,21 @@ int32_t IpcNamedPipeEndpoint::start() {
     }
     started_.store(true);
     if (closed_.load() && owner_ != nullptr) owner_->signal();
+    return rc;
+}
+
+int32_t IpcNamedPipeEndpoint::answerBusy(uint32_t boundMs) {
+    Data request;
+    Data reply;
+    int32_t rc = pipe_.read(request, boundMs);
+    if (rc == 0) rc = IpcConnectionCap::busyReply(request, reply);
+    if (rc == 0) {
+        const ULONGLONG start = GetTickCount64();
+        rc = pipe_.write(reply, boundMs);
+        // As in serve(): the answer must not be dropped before the client has read it.
+        if (rc == 0) pipe_.waitForPeerClose(remainingOf(boundMs, start));
+    }
+    close();
     return rc;
 }
 

@@ -39,15 +39,24 @@ public:
     void listenFirst();
     // True while the listening endpoint holds an instance not yet handed to a connection.
     bool hasInstance() const { return pipe_.isOpen(); }
-    // Waits (until stop) for a client on the current instance. On success the instance's handle
-    // goes to the returned endpoint and the next instance is created before returning, so the
-    // name always has a listening instance of ours; when that fails, hasInstance() is false and
-    // the caller retries. Null on failure or stop; lastAcceptCode() tells which.
+    // Waits (until stop) for a client on the current instance (made first if there is none). The
+    // name is never left without a listening instance of ours: on success the next instance is
+    // created before the connected handle goes to the returned endpoint, and after a failure
+    // other than ERROR_NO_DATA (a client that came and went; the instance stays usable) the
+    // replacement is created before the broken instance is closed. A creation that fails is
+    // logged and tried again every retryMs until it succeeds or stop() comes. Null on failure
+    // or stop; lastAcceptCode() tells which (kStopped, with no instance left, after a stop).
     std::unique_ptr<IpcNamedPipeEndpoint> acceptConnection();
     std::unique_ptr<IpcEndpoint> accept() override;
     int32_t lastAcceptCode() const { return lastAcceptCode_; }
 
     int32_t start() override;
+    // Connection, instead of start() when the service is at its connection cap (calling thread):
+    // reads the request within boundMs and answers its function id with the busy code
+    // (IpcConnectionCap), then closes; a connection that brings no id in that time is closed
+    // without an answer. Writing the answer and waiting for the client to take it have a second
+    // boundMs. 0 when answered, otherwise the code.
+    int32_t answerBusy(uint32_t boundMs);
     int32_t receive(Data& message) override;
     int32_t send(const Data& message) override;
     int32_t disconnect() override;
@@ -74,6 +83,11 @@ public:
 
 private:
     uint32_t serve();
+    // A new server instance in pipe_: 0 or the code.
+    int32_t createInstance(bool firstInstance);
+    // createInstance(false) until it succeeds (each failure logged, retryMs apart) or a stop:
+    // false when stopped.
+    bool createUntilStopped();
     std::string pipeNameProperty() const;
 
     IpcTimeouts timeouts_;

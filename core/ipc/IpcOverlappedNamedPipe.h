@@ -71,6 +71,8 @@ public:
     // Any thread: ends the current wait and makes every later operation return kStopped.
     void requestStop();
     bool stopRequested() const { return stopping_.load(); }
+    // A pause that a stop ends early: true when requestStop() came (before or within timeoutMs).
+    bool waitForStop(DWORD timeoutMs) { return stop_.wait(timeoutMs); }
     // Owner thread: closes the handle (nothing pending by then).
     void close();
     // Takes ownership of handle (closing any held before).

@@ -1,6 +1,6 @@
 #pragma once
-// The bounds of the client transport, in milliseconds. Defaults are the service's; tests shorten
-// them.
+// The bounds of the client transport: times in milliseconds, and how many connections are served
+// at once. Defaults are the service's; tests lower them.
 #include <cstdint>
 
 struct IpcTimeouts {
@@ -15,4 +15,12 @@ struct IpcTimeouts {
     uint32_t callbackMs = 2000;
     // The monitor's pause after a failure to create or connect an instance.
     uint32_t retryMs = 500;
+    // Connections served at once; each holds a thread until its reply is out (a request waiting on
+    // a printer, up to its reply time-out). One arriving beyond this is answered busy (231) by the
+    // monitor: 64 is far more than the drivers and tools of one computer keep open together, and
+    // few enough threads that a local flood cannot exhaust the service.
+    uint32_t maxConnections = 64;
+    // A connection beyond the cap must deliver its request within this, or it is closed without
+    // an answer; taking the answer has the same bound. The monitor thread waits meanwhile.
+    uint32_t busyAnswerMs = 250;
 };

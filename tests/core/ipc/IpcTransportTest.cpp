@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 #include <tlhelp32.h>
 
+#include <functional>
 #include <thread>
 
 namespace {
@@ -33,9 +34,10 @@ std::vector<uint8_t> vec(const Data& d) { return std::vector<uint8_t>(d.Bytes(),
 
 class Server : public ::testing::Test {
 protected:
+    virtual IpcTimeouts timeouts() const { return shortTimeouts(); }
     void SetUp() override {
         name = uniquePipeName("srv");
-        monitor.reset(new IpcEndpointPipeMonitor(endpoints, mapper, shortTimeouts()));
+        monitor.reset(new IpcEndpointPipeMonitor(endpoints, mapper, timeouts()));
         monitor->setProperties(pipeProperties(name));
         monitor->start();
     }
@@ -218,6 +220,92 @@ TEST_F(Server, ClientThatNeverReadsItsReplyIsDroppedAfterTheWriteBound) {
 }
 
 namespace {
+// Three connections at most; a connection's own request bound is long, so a refused one that is
+// closed at once was closed by the busy bound.
+class CappedServer : public Server {
+protected:
+    IpcTimeouts timeouts() const override {
+        IpcTimeouts t = shortTimeouts();
+        t.requestMs = 5000;
+        t.maxConnections = 3;
+        return t;
+    }
+};
+}  // namespace
+
+TEST_F(CappedServer, ConnectionsBeyondTheCapAreAnsweredBusyWhileThoseWithinAreServed) {
+    // Three requests wait in the mapper: the cap is reached.
+    Data replies[3];
+    int32_t codes[3] = {-1, -1, -1};
+    std::thread within[3];
+    for (int i = 0; i < 3; ++i)
+        within[i] = std::thread([&, i] {
+            codes[i] = TolvexClient::call(name, bytesOf({0xEE, static_cast<uint8_t>(i)}), replies[i], 10000);
+        });
+    struct Release {
+        std::function<void()> f;
+        ~Release() { f(); }
+    } release{[&] {
+        mapper.release();
+        for (auto& t : within) t.join();
+    }};
+    ASSERT_TRUE(mapper.waitForWaiting(3, 5000));
+
+    const struct {
+        const char* what;
+        std::vector<uint8_t> bytes;
+        std::vector<uint8_t> answer;  // empty: closed without one
+    } cases[] = {
+        {"a request", {0, 0, 0, 3, 0x12, 0x34, 0x56}, {0x12, 0x34, 4, 1, 0, 0, 0, 0, 0, 0, 0, 4, 0, 0, 0, 0xE7}},
+        {"a frame too short for an id", {0, 0, 0, 1, 0x12}, {}},
+        {"an empty frame", {0, 0, 0, 0}, {}},
+        {"half a length", {0, 0}, {}},
+        {"nothing", {}, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        IpcOverlappedNamedPipe client;
+        ASSERT_EQ(client.open(IpcOverlappedNamedPipe::kLocalPrefix + name, 5000), 0);
+        const ULONGLONG start = GetTickCount64();
+        if (!c.bytes.empty()) {
+            ASSERT_TRUE(rawWrite(client.handle(), c.bytes));
+        }
+        Data reply;
+        const int32_t rc = client.read(reply, 5000);
+        if (c.answer.empty()) {
+            EXPECT_EQ(rc, IpcOverlappedNamedPipe::kNoMessage);
+        } else {
+            EXPECT_EQ(rc, 0);
+            EXPECT_EQ(vec(reply), c.answer);
+        }
+        // The busy bound is 250 ms; the request bound of a served connection would be 5000.
+        EXPECT_LT(GetTickCount64() - start, 1500u);
+    }
+    EXPECT_EQ(endpoints.size(), 3u);
+
+    // The client library takes the busy answer as a busy pipe: it tries again until the service
+    // has room, or gives up when its time is out.
+    Data reply, refused;
+    int32_t later = -1;
+    std::thread retrying([&] { later = TolvexClient::call(name, bytesOf({0x01, 0x03}), reply, 10000); });
+    const ULONGLONG start = GetTickCount64();
+    EXPECT_EQ(TolvexClient::call(name, bytesOf({0x01, 0x02}), refused, 400), IpcOverlappedNamedPipe::kTimedOut);
+    EXPECT_GE(GetTickCount64() - start, 350u);
+    EXPECT_EQ(endpoints.size(), 3u);
+    release.f();
+    release.f = [] {};
+    retrying.join();
+    EXPECT_EQ(later, 0);
+    EXPECT_EQ(vec(reply), std::vector<uint8_t>({0x01, 0x03}));
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(codes[i], 0);
+        EXPECT_EQ(vec(replies[i]), std::vector<uint8_t>({0xEE, static_cast<uint8_t>(i)}));
+    }
+    // Only the served requests reached the mapper.
+    EXPECT_EQ(mapper.calls.load(), 4);
+}
+
+namespace {
 std::size_t threadCount() {
     HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
     if (snap == INVALID_HANDLE_VALUE) return 0;
@@ -235,30 +323,83 @@ struct ControllerRun {
 };
 }  // namespace
 
-TEST(IpcNamedPipeEndpointTest, AcceptHandsTheInstanceOnAndNeverWaitsOnItAgain) {
-    const std::string name = uniquePipeName("acc");
-    IpcNamedPipeEndpoint listening;
-    listening.setProperties(pipeProperties(name));
-    listening.listenFirst();
-    IpcOverlappedNamedPipe client1, client2;
-    ASSERT_EQ(client1.open(IpcOverlappedNamedPipe::kLocalPrefix + name, 5000), 0);
-    std::unique_ptr<IpcNamedPipeEndpoint> first = listening.acceptConnection();
-    ASSERT_TRUE(first);
-    // The next instance exists before the connected one is handed on.
-    EXPECT_TRUE(listening.hasInstance());
-    EXPECT_NE(listening.pipeHandle(), first->pipeHandle());
+namespace {
+// A listening endpoint whose next instance cannot be made until release(): a pipe of the same name
+// limited to two instances, the first a stranger's (occupied by a client of its own), the second
+// the endpoint's. A client is connected to the endpoint's instance.
+struct FullPipeRig {
+    explicit FullPipeRig(const std::string& name) : listening(shortTimeouts()) {
+        const std::string path = IpcOverlappedNamedPipe::kLocalPrefix + name;
+        stranger.reset(CreateNamedPipeA(path.c_str(), IpcOverlappedNamedPipe::serverOpenMode(false),
+                                        IpcOverlappedNamedPipe::serverPipeMode(), 2, 4096, 4096, 0, nullptr));
+        strangersClient.open(path, 5000);
+        listening.setProperties(pipeProperties(name));
+        listening.listen();
+        client.open(path, 5000);
+    }
+    bool ready() const { return stranger.valid() && strangersClient.isOpen() && listening.hasInstance() && client.isOpen(); }
+    void release() {
+        stranger.reset();
+        strangersClient.close();
+    }
+    // Runs acceptConnection() on a thread of its own; done is set when it returns.
+    void startAccept() {
+        acceptor = std::thread([this] {
+            accepted = listening.acceptConnection();
+            done.set();
+        });
+    }
+    ~FullPipeRig() {
+        // Room for the next instance too, so that the join cannot hang even if the stop were missed.
+        listening.stop();
+        release();
+        if (acceptor.joinable()) acceptor.join();
+    }
 
-    // Now the next instance cannot be made (a name the system refuses): the connection is still
-    // handed on, and the following accept fails at once instead of waiting on its handle.
-    ASSERT_EQ(client2.open(IpcOverlappedNamedPipe::kLocalPrefix + name, 5000), 0);
-    listening.setProperties(pipeProperties(std::string(300, 'x')));
-    std::unique_ptr<IpcNamedPipeEndpoint> second = listening.acceptConnection();
-    ASSERT_TRUE(second);
-    EXPECT_FALSE(listening.hasInstance());
+    UniqueFileHandle stranger;
+    IpcOverlappedNamedPipe strangersClient;
+    IpcNamedPipeEndpoint listening;
+    IpcOverlappedNamedPipe client;
+    std::unique_ptr<IpcNamedPipeEndpoint> accepted;
+    Event done{true, false};
+    std::thread acceptor;
+};
+}  // namespace
+
+TEST(IpcNamedPipeEndpointTest, TheConnectionIsHandedOnOnlyOnceTheNextInstanceExists) {
+    FullPipeRig rig(uniquePipeName("full"));
+    ASSERT_TRUE(rig.ready());
+    rig.startAccept();
+    // The client is connected, but every attempt at the next instance fails (retryMs is 50).
+    EXPECT_FALSE(rig.done.wait(400)) << "handed on while no instance of ours listened";
+    rig.release();
+    ASSERT_TRUE(rig.done.wait(5000));
+    rig.acceptor.join();
+    ASSERT_TRUE(rig.accepted);
+    EXPECT_TRUE(rig.listening.hasInstance());
+    EXPECT_NE(rig.listening.pipeHandle(), rig.accepted->pipeHandle());
+    // The handed-on handle is the client's connection.
+    EXPECT_EQ(rig.accepted->send(bytesOf({7, 8})), 0);
+    Data got;
+    EXPECT_EQ(rig.client.read(got, 5000), 0);
+    EXPECT_EQ(vec(got), std::vector<uint8_t>({7, 8}));
+}
+
+TEST(IpcNamedPipeEndpointTest, AStopEndsTheRetriesAndTheClientIsNotServed) {
+    FullPipeRig rig(uniquePipeName("full"));
+    ASSERT_TRUE(rig.ready());
+    rig.startAccept();
+    EXPECT_FALSE(rig.done.wait(200));
     const ULONGLONG start = GetTickCount64();
-    EXPECT_FALSE(listening.acceptConnection());
-    EXPECT_NE(listening.lastAcceptCode(), 0);
+    rig.listening.stop();
+    ASSERT_TRUE(rig.done.wait(5000));
     EXPECT_LT(GetTickCount64() - start, 1000u);
+    rig.acceptor.join();
+    EXPECT_FALSE(rig.accepted);
+    EXPECT_EQ(rig.listening.lastAcceptCode(), IpcOverlappedNamedPipe::kStopped);
+    EXPECT_FALSE(rig.listening.hasInstance());
+    Data got;
+    EXPECT_EQ(rig.client.read(got, 5000), IpcOverlappedNamedPipe::kNoMessage);
 }
 
 TEST(IPCControllerTest, FailedStartRaisesAndLeavesNothingRunning) {

@@ -136,7 +136,7 @@ void Dispatch(const Data& payload) {
     ServiceStack stack(lookup);
     Data request = payload;
     Data reply;
-    const int32_t rc = stack.mapper.dispatch(request, reply);
+    const int32_t rc = stack.mapper.dispatch(CallerIdentity::localSystem(), request, reply);
 
     uint16_t id = 0;
     const bool hasId = IpcParameterReader(payload).functionId(id) == 0;

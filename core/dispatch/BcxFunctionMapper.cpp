@@ -64,8 +64,9 @@ bool equalsIgnoringCase(const std::string& a, const char* b) {
 
 }  // namespace
 
-BcxFunctionMapper::BcxFunctionMapper(PrinterOperations& operations, AlertCallbackRegistry& callbacks)
-    : operations_(operations), callbacks_(callbacks) {
+BcxFunctionMapper::BcxFunctionMapper(PrinterOperations& operations, AlertCallbackRegistry& callbacks,
+                                     std::function<void(const std::string&)> log)
+    : operations_(operations), callbacks_(callbacks), log_(std::move(log)) {
     handlers_["BcxGetClientId"] = &BcxFunctionMapper::getClientId;
     handlers_["BcxOpenPrinter"] = &BcxFunctionMapper::openPrinter;
     handlers_["BcxOpenPrinterEx"] = &BcxFunctionMapper::openPrinterEx;
@@ -79,7 +80,11 @@ BcxFunctionMapper::BcxFunctionMapper(PrinterOperations& operations, AlertCallbac
     handlers_["BcxSetStringPrinter"] = &BcxFunctionMapper::setStringPrinter;
 }
 
-int32_t BcxFunctionMapper::dispatch(Data& request, Data& reply) {
+void BcxFunctionMapper::log(const std::string& line) const {
+    if (log_) log_(line);
+}
+
+int32_t BcxFunctionMapper::dispatch(const CallerIdentity& caller, Data& request, Data& reply) {
     if (request.Size() == 0) return kEmptyRequest;
     IpcParameterReader in(request);
     uint16_t id = 0;
@@ -93,7 +98,7 @@ int32_t BcxFunctionMapper::dispatch(Data& request, Data& reply) {
     reply.Clear();
     try {
         IpcParameterWriter(reply).functionId(id);
-        (this->*(it->second))(in, reply);
+        (this->*(it->second))(caller, in, reply);
     } catch (const Exception& e) {
         return failed(id, e.code() != 0 ? e.code() : kInternalError, reply);
     } catch (...) {
@@ -117,41 +122,54 @@ uint32_t BcxFunctionMapper::nextClientId() {
     return takeClientId(counter);
 }
 
-int32_t BcxFunctionMapper::getClientId(IpcParameterReader& in, Data& reply) {
+int32_t BcxFunctionMapper::getClientId(const CallerIdentity& caller, IpcParameterReader& in, Data& reply) {
     std::string unused;
     const int32_t rc = in.string(unused);
     if (rc != 0) return stop(rc, reply);
-    IpcParameterWriter(reply).returnCode(0).longValue(kOut, nextClientId());
+    // The id is the caller's before the caller sees it, so no other user can register under it
+    // first; an id someone registered ahead of time is passed over. When the caller holds all
+    // the records it may, the id goes out unclaimed (its registration will be refused).
+    uint32_t id = nextClientId();
+    for (int attempt = 0; attempt < kClaimAttempts; ++attempt) {
+        const uint32_t claimed = callbacks_.claim(id, caller);
+        if (claimed != AlertCallbackRegistry::kTaken) {
+            if (claimed != 0) log("BcxGetClientId " + caller.describe() + " id " + std::to_string(id) +
+                                  " not reserved: rc=" + std::to_string(claimed));
+            break;
+        }
+        id = nextClientId();
+    }
+    IpcParameterWriter(reply).returnCode(0).longValue(kOut, id);
     return 0;
 }
 
-int32_t BcxFunctionMapper::openPrinter(IpcParameterReader& in, Data& reply) {
+int32_t BcxFunctionMapper::openPrinter(const CallerIdentity& caller, IpcParameterReader& in, Data& reply) {
     uint32_t clientId = 0, handle = 0;
     int32_t rc = in.longValue(clientId);
     if (rc == 0) rc = in.longValue(handle);
     if (rc != 0) return stop(rc, reply);
-    return answer(operations_.openPrinter(handle), reply);
+    return answer(operations_.openPrinter(handle, caller), reply);
 }
 
-int32_t BcxFunctionMapper::openPrinterEx(IpcParameterReader& in, Data& reply) {
+int32_t BcxFunctionMapper::openPrinterEx(const CallerIdentity& caller, IpcParameterReader& in, Data& reply) {
     uint32_t clientId = 0, handle = 0;
     std::string portName;
     int32_t rc = in.longValue(clientId);
     if (rc == 0) rc = in.string(portName);
     if (rc == 0) rc = in.longValue(handle);
     if (rc != 0) return stop(rc, reply);
-    return answer(operations_.openPrinterEx(portName, handle), reply);
+    return answer(operations_.openPrinterEx(portName, handle, caller), reply);
 }
 
-int32_t BcxFunctionMapper::closePrinter(IpcParameterReader& in, Data& reply) {
+int32_t BcxFunctionMapper::closePrinter(const CallerIdentity& caller, IpcParameterReader& in, Data& reply) {
     uint32_t clientId = 0, handle = 0;
     int32_t rc = in.longValue(clientId);
     if (rc == 0) rc = in.longValue(handle);
     if (rc != 0) return stop(rc, reply);
-    return answer(operations_.closePrinter(handle), reply);
+    return answer(operations_.closePrinter(handle, caller), reply);
 }
 
-int32_t BcxFunctionMapper::enumSpecificPrinter(IpcParameterReader& in, Data& reply) {
+int32_t BcxFunctionMapper::enumSpecificPrinter(const CallerIdentity&, IpcParameterReader& in, Data& reply) {
     uint32_t clientId = 0;
     std::string portName;
     int32_t rc = in.longValue(clientId);
@@ -163,15 +181,15 @@ int32_t BcxFunctionMapper::enumSpecificPrinter(IpcParameterReader& in, Data& rep
     return static_cast<int32_t>(code);
 }
 
-int32_t BcxFunctionMapper::exchangeNpaPrinter(IpcParameterReader& in, Data& reply) {
-    return exchange(in, reply, false);
+int32_t BcxFunctionMapper::exchangeNpaPrinter(const CallerIdentity& caller, IpcParameterReader& in, Data& reply) {
+    return exchange(caller, in, reply, false);
 }
 
-int32_t BcxFunctionMapper::exchangeBidiPrinter(IpcParameterReader& in, Data& reply) {
-    return exchange(in, reply, true);
+int32_t BcxFunctionMapper::exchangeBidiPrinter(const CallerIdentity& caller, IpcParameterReader& in, Data& reply) {
+    return exchange(caller, in, reply, true);
 }
 
-int32_t BcxFunctionMapper::exchange(IpcParameterReader& in, Data& reply, bool bidi) {
+int32_t BcxFunctionMapper::exchange(const CallerIdentity& caller, IpcParameterReader& in, Data& reply, bool bidi) {
     uint32_t clientId = 0, handle = 0, requestLength = 0, replySize = 0;
     std::vector<uint8_t> request;
     int32_t rc = in.longValue(clientId);
@@ -183,22 +201,25 @@ int32_t BcxFunctionMapper::exchange(IpcParameterReader& in, Data& reply, bool bi
     if (requestLength > request.size()) return stop(IpcParameter::kBadLength, reply);
     if (replySize > IpcMessageFrame::kMaxExchangeReplySize) return answer(kBadArgument, reply);
 
-    // Zero-filled: bytes past what the printer returned never carry stale memory to the client.
-    // The NPA form has no buffer at all for size 0 (the operation then answers 87); the bidi
-    // form always has one.
-    std::vector<uint8_t> buffer(replySize > 0 ? replySize : (bidi ? 1 : 0), 0);
-    uint8_t* replyBuffer = replySize > 0 || bidi ? buffer.data() : nullptr;
+    // Nothing of replySize is allocated until the answer is written: a caller asking for a
+    // large reply holds no more memory than the printer's answer while it waits. Bytes past the
+    // answer are zeros. The NPA form has no buffer for a size of 0 (the operation answers 87);
+    // the bidi form always sends its byte array.
+    const bool hasBuffer = replySize > 0 || bidi;
+    Data answerBytes;
     uint32_t returnedLength = 0;
-    const uint32_t code = operations_.exchangePacket(handle, request.empty() ? nullptr : request.data(),
-                                                     requestLength, replyBuffer, replySize, &returnedLength);
+    const uint32_t code =
+        hasBuffer ? operations_.exchangePacket(handle, request.empty() ? nullptr : request.data(), requestLength,
+                                               answerBytes, replySize, &returnedLength, caller)
+                  : PrinterOperations::kBadArgument;
     IpcParameterWriter writer(reply);
     writer.returnCode(static_cast<int32_t>(code));
-    if (replySize > 0 || bidi) writer.byteArray(kOut, buffer.data(), replySize);
+    if (hasBuffer) writer.paddedByteArray(kOut, answerBytes.Bytes(), answerBytes.Size(), replySize);
     writer.longValue(kOut, returnedLength);
     return static_cast<int32_t>(code);
 }
 
-int32_t BcxFunctionMapper::registerForAlerts(IpcParameterReader& in, Data& reply) {
+int32_t BcxFunctionMapper::registerForAlerts(const CallerIdentity& caller, IpcParameterReader& in, Data& reply) {
     uint32_t clientId = 0, handle = 0, mask = 0;
     std::string endpoint;
     int32_t rc = in.longValue(clientId);
@@ -213,20 +234,26 @@ int32_t BcxFunctionMapper::registerForAlerts(IpcParameterReader& in, Data& reply
     // The record comes first, whatever becomes of the registration: a client that registers
     // with several printers names its pipe once per call. A full registry refuses the client
     // rather than registering it for alerts it could never be sent.
-    const uint32_t added = callbacks_.add(clientId, CallbackRecord{clientId, endpoint});
-    if (added != 0) return answer(added, reply);
-    return answer(operations_.registerForAlerts(AlertRegistration{mask, clientId, handle}), reply);
+    const uint32_t added = callbacks_.add(clientId, CallbackRecord{clientId, endpoint, caller.userSid}, caller);
+    if (added != 0) {
+        log("BcxRegisterForAlertsPrinter " + caller.describe() + " client " + std::to_string(clientId) +
+            (added == AlertCallbackRegistry::kNotOwner ? " refused: the id belongs to another user"
+                                                      : " refused: no room for its callback record") +
+            " rc=" + std::to_string(added));
+        return answer(added, reply);
+    }
+    return answer(operations_.registerForAlerts(AlertRegistration{mask, clientId, handle}, caller), reply);
 }
 
-int32_t BcxFunctionMapper::unregisterForAlerts(IpcParameterReader& in, Data& reply) {
+int32_t BcxFunctionMapper::unregisterForAlerts(const CallerIdentity& caller, IpcParameterReader& in, Data& reply) {
     uint32_t clientId = 0, handle = 0;
     int32_t rc = in.longValue(clientId);
     if (rc == 0) rc = in.longValue(handle);
     if (rc != 0) return stop(rc, reply);
-    return answer(operations_.unregisterForAlerts(handle, clientId), reply);
+    return answer(operations_.unregisterForAlerts(handle, clientId, caller), reply);
 }
 
-int32_t BcxFunctionMapper::setLongPrinter(IpcParameterReader& in, Data& reply) {
+int32_t BcxFunctionMapper::setLongPrinter(const CallerIdentity& caller, IpcParameterReader& in, Data& reply) {
     uint32_t clientId = 0, handle = 0, value = 0;
     std::string setting;
     int32_t rc = in.longValue(clientId);
@@ -238,10 +265,10 @@ int32_t BcxFunctionMapper::setLongPrinter(IpcParameterReader& in, Data& reply) {
     // An exchange waits this long holding its printer's session lock, so every other client of
     // the printer waits with it: no client may make that wait unbounded.
     if (value > kMaxReplyTimeoutMs) return answer(kBadArgument, reply);
-    return answer(operations_.setTimeout(handle, value), reply);
+    return answer(operations_.setTimeout(handle, value, caller), reply);
 }
 
-int32_t BcxFunctionMapper::setStringPrinter(IpcParameterReader& in, Data& reply) {
+int32_t BcxFunctionMapper::setStringPrinter(const CallerIdentity& caller, IpcParameterReader& in, Data& reply) {
     uint32_t clientId = 0, handle = 0, unused = 0;
     std::string setting, value;
     int32_t rc = in.longValue(clientId);
@@ -251,5 +278,5 @@ int32_t BcxFunctionMapper::setStringPrinter(IpcParameterReader& in, Data& reply)
     if (rc == 0) rc = in.longValue(unused);
     if (rc != 0) return stop(rc, reply);
     if (!equalsIgnoringCase(setting, "SET LANGUAGE ID")) return answer(kUnknownSetting, reply);
-    return answer(operations_.setLanguageId(handle, value), reply);
+    return answer(operations_.setLanguageId(handle, value, caller), reply);
 }

@@ -15,6 +15,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 
@@ -24,6 +25,8 @@ public:
     static constexpr int32_t kNoHandler = 1;
     // The most characters a callback endpoint text may have.
     static constexpr std::size_t kMaxCallbackText = 260;
+    // Ids tried by "BcxGetClientId" before one goes out unclaimed.
+    static constexpr int kClaimAttempts = 64;
     // A callback endpoint that names no pipe on this computer.
     static constexpr int32_t kNotLocalPipe = 123;  // ERROR_INVALID_NAME
     // A setting name the printer functions do not know.
@@ -31,9 +34,11 @@ public:
     // The longest reply time-out a client may set, in milliseconds; above it: 87.
     static constexpr uint32_t kMaxReplyTimeoutMs = 120000;
 
-    BcxFunctionMapper(PrinterOperations& operations, AlertCallbackRegistry& callbacks);
+    // log receives the lines about refused callers and limits reached (none when empty).
+    BcxFunctionMapper(PrinterOperations& operations, AlertCallbackRegistry& callbacks,
+                      std::function<void(const std::string&)> log = {});
 
-    int32_t dispatch(Data& request, Data& reply) override;
+    int32_t dispatch(const CallerIdentity& caller, Data& request, Data& reply) override;
 
     // The next client id of the process: seeded from the tick count, consecutive, never 0.
     static uint32_t nextClientId();
@@ -43,22 +48,25 @@ public:
 private:
     // Reads its parameters, then works and writes the reply. Returns the code it answered with
     // (or the reader's code when it stopped); the connection does not use it.
-    using Handler = int32_t (BcxFunctionMapper::*)(IpcParameterReader&, Data&);
+    using Handler = int32_t (BcxFunctionMapper::*)(const CallerIdentity&, IpcParameterReader&, Data&);
 
-    int32_t getClientId(IpcParameterReader& in, Data& reply);
-    int32_t openPrinter(IpcParameterReader& in, Data& reply);
-    int32_t openPrinterEx(IpcParameterReader& in, Data& reply);
-    int32_t closePrinter(IpcParameterReader& in, Data& reply);
-    int32_t enumSpecificPrinter(IpcParameterReader& in, Data& reply);
-    int32_t exchangeNpaPrinter(IpcParameterReader& in, Data& reply);
-    int32_t exchangeBidiPrinter(IpcParameterReader& in, Data& reply);
-    int32_t exchange(IpcParameterReader& in, Data& reply, bool bidi);
-    int32_t registerForAlerts(IpcParameterReader& in, Data& reply);
-    int32_t unregisterForAlerts(IpcParameterReader& in, Data& reply);
-    int32_t setLongPrinter(IpcParameterReader& in, Data& reply);
-    int32_t setStringPrinter(IpcParameterReader& in, Data& reply);
+    int32_t getClientId(const CallerIdentity& caller, IpcParameterReader& in, Data& reply);
+    int32_t openPrinter(const CallerIdentity& caller, IpcParameterReader& in, Data& reply);
+    int32_t openPrinterEx(const CallerIdentity& caller, IpcParameterReader& in, Data& reply);
+    int32_t closePrinter(const CallerIdentity& caller, IpcParameterReader& in, Data& reply);
+    int32_t enumSpecificPrinter(const CallerIdentity& caller, IpcParameterReader& in, Data& reply);
+    int32_t exchangeNpaPrinter(const CallerIdentity& caller, IpcParameterReader& in, Data& reply);
+    int32_t exchangeBidiPrinter(const CallerIdentity& caller, IpcParameterReader& in, Data& reply);
+    int32_t exchange(const CallerIdentity& caller, IpcParameterReader& in, Data& reply, bool bidi);
+    int32_t registerForAlerts(const CallerIdentity& caller, IpcParameterReader& in, Data& reply);
+    int32_t unregisterForAlerts(const CallerIdentity& caller, IpcParameterReader& in, Data& reply);
+    int32_t setLongPrinter(const CallerIdentity& caller, IpcParameterReader& in, Data& reply);
+    int32_t setStringPrinter(const CallerIdentity& caller, IpcParameterReader& in, Data& reply);
+
+    void log(const std::string& line) const;
 
     PrinterOperations& operations_;
     AlertCallbackRegistry& callbacks_;
+    std::function<void(const std::string&)> log_;
     std::map<std::string, Handler> handlers_;
 };

@@ -12,13 +12,13 @@ IpcAlertSink& processSink() {
 
 IpcAlertSink::IpcAlertSink(uint32_t callbackMs) : callbackMs_(callbackMs) {}
 
-uint32_t IpcAlertSink::sendCallback(const std::string& endpoint, const std::string& properties,
+uint32_t IpcAlertSink::sendCallback(const CallbackRecord& target, const std::string& properties,
                                     const uint8_t* bytes, uint32_t length) {
     IpcTimeouts timeouts;
     timeouts.callbackMs = callbackMs_.load();
     IpcNamedPipeEndpoint callback(timeouts);
-    callback.setProperties(endpoint);
-    return static_cast<uint32_t>(callback.sendCallback(properties, bytes, length));
+    callback.setProperties(target.endpoint);
+    return static_cast<uint32_t>(callback.sendCallback(properties, bytes, length, target.ownerSid));
 }
 
 void IpcAlertSink::install(AlertCallbackRegistry& registry, uint32_t callbackMs) {

@@ -15,9 +15,10 @@ class IpcAlertSink : public AlertSink {
 public:
     explicit IpcAlertSink(uint32_t callbackMs = IpcTimeouts().callbackMs);
 
-    // The client's code, 123 for an endpoint that is not a local pipe, 1460 when the bound ran
-    // out, 1359 when the pipe could not be used or did not answer the callback.
-    uint32_t sendCallback(const std::string& endpoint, const std::string& properties, const uint8_t* bytes,
+    // The client's code, 123 for an endpoint that is not a local pipe, 5 for a pipe not served
+    // by the registering user, 1460 when the bound ran out, 1359 when the pipe could not be used
+    // or did not answer the callback.
+    uint32_t sendCallback(const CallbackRecord& target, const std::string& properties, const uint8_t* bytes,
                           uint32_t length) override;
     void setCallbackBound(uint32_t callbackMs) { callbackMs_.store(callbackMs); }
 

@@ -5,6 +5,7 @@
 #include "core/ipc/IpcEndpoints.h"
 #include "core/ipc/IpcPipeSecurity.h"
 #include "core/ipc/LocalPipeNames.h"
+#include "core/ipc/PipeIdentity.h"
 #include "export/common/PropertyText.h"
 #include "logging/LogFacade.h"
 #include "runtime/Exception.h"
@@ -140,8 +141,12 @@ uint32_t IpcNamedPipeEndpoint::serve() {
         if (mapper_ == nullptr) {
             rc = kNotSupported;
         } else {
+            // Read once the request is in: the system identifies a pipe client only after it
+            // has written.
+            const CallerIdentity caller = PipeIdentity::client(pipe_.handle());
+            LogFacade::getInstance().log("BidiService", "IpcNamedPipeEndpoint::serve() caller " + caller.describe());
             try {
-                rc = mapper_->dispatch(request, reply);
+                rc = mapper_->dispatch(caller, request, reply);
             } catch (const Exception& e) {
                 rc = e.code() != 0 ? e.code() : kInternalError;
             } catch (...) {
@@ -203,7 +208,8 @@ int32_t IpcNamedPipeEndpoint::connect(DWORD timeoutMs) {
     return pipe_.open(IpcOverlappedNamedPipe::kLocalPrefix + name, timeoutMs);
 }
 
-int32_t IpcNamedPipeEndpoint::sendCallback(const std::string& text, const uint8_t* bytes, uint32_t length) {
+int32_t IpcNamedPipeEndpoint::sendCallback(const std::string& text, const uint8_t* bytes, uint32_t length,
+                                           const std::string& serverUserSid) {
     Data payload;
     try {
         payload = IpcCallbackMessage::build(text, bytes, length);
@@ -215,7 +221,18 @@ int32_t IpcNamedPipeEndpoint::sendCallback(const std::string& text, const uint8_
     int32_t rc = connect(bound);
     if (rc == kNotLocalPipe) return rc;
     Data reply;
-    if (rc == 0) rc = pipe_.write(payload, remainingOf(bound, start));
+    if (rc == 0) {
+        // Whoever can create a pipe of that name could otherwise collect another user's alerts.
+        const std::string server = PipeIdentity::serverUser(pipe_.handle());
+        if (server != serverUserSid) {
+            close();
+            LogFacade::getInstance().log("BidiService", "IpcNamedPipeEndpoint::sendCallback() " + pipeNameProperty() +
+                                                            " served by " + (server.empty() ? "unknown" : server) +
+                                                            ", not by " + serverUserSid + ": alert not sent");
+            return kWrongServer;
+        }
+        rc = pipe_.write(payload, remainingOf(bound, start));
+    }
     if (rc == 0) rc = pipe_.read(reply, remainingOf(bound, start), kMaxCallbackReply);
     close();
     if (rc != 0)

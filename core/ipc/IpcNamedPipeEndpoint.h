@@ -23,6 +23,8 @@ public:
     static constexpr int32_t kInternalError = 1359;       // ERROR_INTERNAL_ERROR
     // A callback target that is not a pipe on this computer.
     static constexpr int32_t kNotLocalPipe = ERROR_INVALID_NAME;  // 123
+    // A callback pipe served by a process of another user than the registration's.
+    static constexpr int32_t kWrongServer = ERROR_ACCESS_DENIED;  // 5
     // A callback reply is 16 bytes; anything near this is not one.
     static constexpr uint32_t kMaxCallbackReply = 1024;
 
@@ -72,9 +74,11 @@ public:
     // Client side: opens the pipe named by HOSTNAME and PIPENAME within timeoutMs. Only pipes
     // on this computer: kNotLocalPipe for another host or a name outside the pipe namespace.
     int32_t connect(DWORD timeoutMs);
-    // The callback: 0 or the client's return code; kNotLocalPipe, 1460 when the bound ran out,
-    // 1359 when the pipe could not be used or the reply is not an answer to the callback.
-    int32_t sendCallback(const std::string& text, const uint8_t* bytes, uint32_t length);
+    // The callback, written only when the pipe's server process runs as serverUserSid: 0 or the
+    // client's return code; kNotLocalPipe, kWrongServer, 1460 when the bound ran out, 1359 when
+    // the pipe could not be used or the reply is not an answer to the callback.
+    int32_t sendCallback(const std::string& text, const uint8_t* bytes, uint32_t length,
+                         const std::string& serverUserSid);
 
     // The pipe handle (still owned), for inspection.
     HANDLE pipeHandle() const { return pipe_.handle(); }

@@ -43,6 +43,23 @@ IpcParameterWriter& IpcParameterWriter::byteArray(uint8_t direction, const uint8
     return *this;
 }
 
+IpcParameterWriter& IpcParameterWriter::paddedByteArray(uint8_t direction, const uint8_t* p, std::size_t n,
+                                                        std::size_t size) {
+    if ((p == nullptr && n > 0) || n > size) {
+        throw Exception("IpcParameterWriter::paddedByteArray() more bytes than the parameter's size", 87);
+    }
+    checkRoom(IpcParameter::kHeaderSize + size);
+    header(direction, IpcParameter::kTypeByteArray, size);
+    append(p, n);
+    static const uint8_t kZeros[4096] = {};
+    for (std::size_t left = size - n; left > 0;) {
+        const std::size_t step = left < sizeof kZeros ? left : sizeof kZeros;
+        append(kZeros, step);
+        left -= step;
+    }
+    return *this;
+}
+
 IpcParameterWriter& IpcParameterWriter::returnCode(int32_t code) {
     return longValue(IpcParameter::kDirectionReturn, static_cast<uint32_t>(code));
 }

@@ -21,6 +21,8 @@ public:
     IpcParameterWriter& string(uint8_t direction, const std::string& text);
     // A type-10 parameter; p may be null when n is 0.
     IpcParameterWriter& byteArray(uint8_t direction, const uint8_t* p, std::size_t n);
+    // A type-10 parameter of exactly size bytes: the n bytes at p (n <= size), then zeros.
+    IpcParameterWriter& paddedByteArray(uint8_t direction, const uint8_t* p, std::size_t n, std::size_t size);
     // The return-code parameter (direction 4, type 1) that begins every completed reply.
     IpcParameterWriter& returnCode(int32_t code);
 

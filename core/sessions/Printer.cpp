@@ -73,13 +73,18 @@ void Printer::stopDeliveries(std::vector<std::pair<uint32_t, std::shared_ptr<Bou
 
 uint32_t Printer::addDeliveryLocked(uint32_t clientId) {
     if (deliveries_.count(clientId) != 0) return 0;
+    if (!services_.callbacks.retain(clientId)) {
+        log("Printer::RegisterForAlerts() portHandle = " + handleText() + " client " + std::to_string(clientId) +
+            " refused: its user holds the most registrations allowed");
+        return kNoResources;
+    }
     try {
         deliveries_[clientId] = std::make_shared<BoundedWorkQueue>(kAlertQueueCapacity);
     } catch (const std::exception&) {
         deliveries_.erase(clientId);
+        services_.callbacks.release(clientId);
         return kNoResources;
     }
-    services_.callbacks.retain(clientId);
     return 0;
 }
 
@@ -115,8 +120,9 @@ uint32_t Printer::closePort() {
     return 0;
 }
 
-uint32_t Printer::open() {
-    CriticalSectionLock guard(sessionLock_);
+uint32_t Printer::open(const CallerIdentity& caller) {
+    if (!caller.known()) return kNotAllowed;
+    std::lock_guard<std::timed_mutex> guard(sessionLock_);
     uint32_t rc = 0;
     if (count() != 0) {
         addReference();
@@ -124,18 +130,38 @@ uint32_t Printer::open() {
         rc = openPort();
         if (rc == 0) addReference();
     }
+    if (rc == 0) {
+        std::lock_guard<std::mutex> state(stateLock_);
+        ++opens_[caller.userSid];
+    }
     log("Printer::open() portHandle = " + handleText() + " RefCount = " + std::to_string(count()) +
         " TransportString = " + transportString_);
     return rc;
 }
 
-uint32_t Printer::close() {
-    CriticalSectionLock guard(sessionLock_);
+uint32_t Printer::close(const CallerIdentity& caller) {
+    std::lock_guard<std::timed_mutex> guard(sessionLock_);
+    {
+        std::lock_guard<std::mutex> state(stateLock_);
+        // The caller gives back one of its own opens; a privileged caller holding none may take
+        // back anyone's.
+        auto it = caller.known() ? opens_.find(caller.userSid) : opens_.end();
+        if (it == opens_.end() && caller.privileged) it = opens_.begin();
+        if (it == opens_.end()) return count() == 0 && caller.privileged ? 0 : kNotOpened;
+        if (--it->second == 0) opens_.erase(it);
+    }
     if (count() == 0) return 0;
     uint32_t rc = 0;
     if (releaseReference() == 0) rc = closePort();
     log("Printer::close() portHandle = " + handleText() + " RefCount = " + std::to_string(count()));
     return rc;
+}
+
+bool Printer::openedBy(const CallerIdentity& caller) const {
+    if (caller.privileged) return true;
+    if (!caller.known()) return false;
+    std::lock_guard<std::mutex> state(stateLock_);
+    return opens_.count(caller.userSid) != 0;
 }
 
 void Printer::setLanguageId(const std::string& languageId) {
@@ -191,6 +217,20 @@ uint32_t Printer::exchange(Data& request, Data& reply) {
     protocol_->setTimeout(kDefaultTimeout);
     port_->disconnect();
     return rc;
+}
+
+uint32_t Printer::lockedExchange(Data& request, Data& reply) {
+    // Another client's exchange may hold the printer for its whole reply time-out: waiting for
+    // it is bounded by this exchange's own time-out, as if the printer had not answered.
+    const uint32_t bound = protocol_ != nullptr ? protocol_->timeout() : kDefaultTimeout;
+    std::unique_lock<std::timed_mutex> guard(sessionLock_, std::defer_lock);
+    if (!guard.try_lock_for(std::chrono::milliseconds(bound))) {
+        log("Printer::exchange() portHandle = " + handleText() + " session busy for " + std::to_string(bound) +
+            " ms: rc=1460");
+        request.SetStatus(static_cast<int32_t>(kTimedOut));
+        return kTimedOut;
+    }
+    return exchange(request, reply);
 }
 
 void Printer::onPacket(const Data& packet) {
@@ -307,10 +347,9 @@ uint32_t Printer::sendAlertCommands(const std::string& text, bool registering) {
     uint32_t result = manager->CreateAlertCommands(text, commands);
     if (result == 0) {
         for (Command* command : commands) {
-            CriticalSectionLock guard(sessionLock_);
             Data request(*command);
             Data reply;
-            uint32_t rc = exchange(request, reply);
+            uint32_t rc = lockedExchange(request, reply);
             if (rc == 0 && registering && NpaData(reply).isFlag7Set()) rc = kRefused;
             if (rc != 0) {
                 // A later packet's success must not hide this one's failure. A registration

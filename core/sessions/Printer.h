@@ -13,6 +13,7 @@
 // ends with the registration, the session, or abort(). When the port reports that reading works
 // again after the printer was away (attach, resume, reopen), a session with registrations sends
 // the registration packets for the merged mask again, on a worker of the session's own.
+#include "core/ipc/CallerIdentity.h"
 #include "core/sessions/AlertCallbackRegistry.h"
 #include "core/sessions/AlertRegistration.h"
 #include "core/sessions/BoundedWorkQueue.h"
@@ -21,10 +22,10 @@
 #include "core/usb/port/NpaPacketProtocol.h"
 #include "core/usb/port/PacketSink.h"
 #include "export/common/Data.h"
-#include "runtime/CriticalSection.h"
 #include "runtime/ReferenceCount.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -49,6 +50,9 @@ public:
     // A registration after abort(), or a delivery worker that could not be made.
     static constexpr uint32_t kAborted = 995;
     static constexpr uint32_t kNoResources = 1450;
+    static constexpr uint32_t kNotOpened = 6;
+    static constexpr uint32_t kTimedOut = 1460;
+    static constexpr uint32_t kNotAllowed = 5;
 
     // A session without port and protocol, handle 0.
     explicit Printer(SessionServices& services);
@@ -66,13 +70,21 @@ public:
     // answered the request (nothing when the request expects no reply). 0, or the port's or the
     // protocol's error (50 without a port, 1460 on time-out).
     virtual uint32_t exchange(Data& request, Data& reply);
+    // exchange under sessionLock(), waiting for the lock no longer than the reply time-out:
+    // kTimedOut (1460) when another exchange held the printer throughout.
+    uint32_t lockedExchange(Data& request, Data& reply);
     virtual uint32_t RegisterForAlerts(const AlertRegistration& registration);
     virtual uint32_t UnregisterForAlerts(uint32_t clientId);
     virtual void onAlert(const Data& packet);
     void onPacket(const Data& packet) override;
 
-    uint32_t open();
-    uint32_t close();
+    // Opens are counted per user: close gives back one of the caller's own (kNotOpened when it
+    // holds none; a privileged caller may give back anyone's). An unknown caller cannot open
+    // (kNotAllowed).
+    uint32_t open(const CallerIdentity& caller = CallerIdentity::localSystem());
+    uint32_t close(const CallerIdentity& caller = CallerIdentity::localSystem());
+    // The caller holds an open of this session (privileged callers always do).
+    bool openedBy(const CallerIdentity& caller) const;
     // Stores the language id for the next registration; a different one forces a resend.
     void setLanguageId(const std::string& languageId);
     // The reply time-out of the next exchange only.
@@ -86,7 +98,7 @@ public:
     // no registration: nothing is sent), or the first failure.
     uint32_t reregisterAlerts();
 
-    CriticalSection& sessionLock() { return sessionLock_; }
+    std::timed_mutex& sessionLock() { return sessionLock_; }
     uint32_t handle() const { return handle_; }
     const std::string& transportString() const { return transportString_; }
     Port* port() { return port_.get(); }
@@ -127,11 +139,12 @@ private:
 
     SessionServices& services_;
     std::string transportString_;
-    mutable std::mutex stateLock_;  // language id, flag, last packet, registrations
+    mutable std::mutex stateLock_;  // language id, flag, last packet, registrations, opens
     std::string languageId_;
     Data lastPacket_;
     std::map<uint32_t, AlertRegistration> registrations_;
-    CriticalSection sessionLock_;
+    std::map<std::string, uint32_t> opens_;  // user SID -> opens held (stateLock_)
+    std::timed_mutex sessionLock_;
     std::unique_ptr<Port> port_;
     std::unique_ptr<NpaPacketProtocol> protocol_;
     uint32_t handle_;

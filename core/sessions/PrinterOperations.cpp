@@ -1,5 +1,6 @@
 #include "core/sessions/PrinterOperations.h"
 
+#include "core/usb/UsbDeviceIds.h"
 #include "export/common/PropertyAccessor.h"
 #include "export/common/PropertyText.h"
 #include "runtime/Exception.h"
@@ -7,10 +8,22 @@
 #include <cctype>
 #include <cstring>
 
+namespace {
+
+bool holdsMarkup(const std::string& text) { return text.find_first_of("<>") != std::string::npos; }
+
+}  // namespace
+
 PrinterOperations::PrinterOperations(SessionServices& services, PrinterTable& table)
     : services_(services), table_(table) {}
 
-uint32_t PrinterOperations::openOrCreate(uint32_t handle, const PrinterTable::Creator& creator) {
+void PrinterOperations::log(const std::string& line) const {
+    if (services_.log) services_.log(line);
+}
+
+uint32_t PrinterOperations::openOrCreate(uint32_t handle, const PrinterTable::Creator& creator,
+                                         const CallerIdentity& caller) {
+    if (!caller.known()) return kNotAllowed;
     std::lock_guard<std::mutex> guard(openCloseLock_);
     std::shared_ptr<Printer> printer;
     try {
@@ -19,35 +32,65 @@ uint32_t PrinterOperations::openOrCreate(uint32_t handle, const PrinterTable::Cr
         return e.code() != 0 ? static_cast<uint32_t>(e.code()) : 1359u;
     }
     if (printer == nullptr) return 1359;
-    return printer->open();
+    return printer->open(caller);
 }
 
-uint32_t PrinterOperations::openPrinter(uint32_t handle) {
-    return openOrCreate(handle, [this] { return std::make_shared<Printer>(services_); });
+std::shared_ptr<Printer> PrinterOperations::openedSession(uint32_t handle, const CallerIdentity& caller) const {
+    std::shared_ptr<Printer> printer = table_.find(handle);
+    if (printer == nullptr || !printer->openedBy(caller)) return nullptr;
+    return printer;
 }
 
-uint32_t PrinterOperations::openPrinterEx(const std::string& portName, uint32_t handle) {
+bool PrinterOperations::isUsbPortHandle(uint32_t handle) {
+    const uint32_t n = handle & 0x7FF;
+    return (handle & ~0x7FFu) == 0x2000 && n >= 1 && n <= 999;
+}
+
+uint32_t PrinterOperations::openPrinter(uint32_t handle, const CallerIdentity& caller) {
+    if (handle == 0) return kNoSuchHandle;
+    // A session without a printer under a port's handle would deny that port to whoever opens
+    // it properly; the port's own session is made instead.
+    if (isUsbPortHandle(handle)) return openPrinterEx(usbPortName(handle & 0x7FF), handle, caller);
+    return openOrCreate(
+        handle,
+        [this] {
+            if (table_.countWithoutPort() >= kMaxPortlessSessions) {
+                log("PrinterOperations::openPrinter() sessions without a printer at their limit of " +
+                    std::to_string(kMaxPortlessSessions));
+                throw Exception("PrinterOperations::openPrinter() too many sessions without a printer",
+                                static_cast<int32_t>(kNoResources));
+            }
+            return std::make_shared<Printer>(services_);
+        },
+        caller);
+}
+
+uint32_t PrinterOperations::openPrinterEx(const std::string& portName, uint32_t handle, const CallerIdentity& caller) {
+    // The name goes into the session's transport string: it is checked before it gets there.
+    uint32_t portHandle = 0;
+    if (enumSpecificPrinter(portName, &portHandle) != 0 || holdsMarkup(portName)) return kBadPortName;
+    if (handle != portHandle) return kBadArgument;
     std::string transport;
     SetElement(transport, "PORTNAME", portName);
-    return openOrCreate(handle, [this, transport, handle] {
-        return std::make_shared<Printer>(services_, transport, handle);
-    });
+    return openOrCreate(
+        handle, [this, transport, handle] { return std::make_shared<Printer>(services_, transport, handle); }, caller);
 }
 
-uint32_t PrinterOperations::closePrinter(uint32_t handle) {
+uint32_t PrinterOperations::closePrinter(uint32_t handle, const CallerIdentity& caller) {
     std::lock_guard<std::mutex> guard(openCloseLock_);
     std::shared_ptr<Printer> printer = table_.find(handle);
     if (printer == nullptr) return kNoSuchHandle;
-    const uint32_t rc = printer->close();
+    const uint32_t rc = printer->close(caller);
     if (printer->count() == 0) table_.erase(handle, printer);
     return rc;
 }
 
 uint32_t PrinterOperations::exchangePacket(uint32_t handle, const uint8_t* request, uint32_t requestLength,
-                                           uint8_t* reply, uint32_t replySize, uint32_t* returnedLength) {
+                                           Data& reply, uint32_t replySize, uint32_t* returnedLength,
+                                           const CallerIdentity& caller) {
+    reply.Clear();
     if (handle == 0) return kNoSuchHandle;
-    if (request == nullptr || reply == nullptr || returnedLength == nullptr) return kBadArgument;
-    Data requestData(request, requestLength);
+    if (request == nullptr || returnedLength == nullptr) return kBadArgument;
 
     std::string text;
     PropertyAccessor accessor;
@@ -64,19 +107,26 @@ uint32_t PrinterOperations::exchangePacket(uint32_t handle, const uint8_t* reque
     if (requestLength >= 8 && std::memcmp(request + 4, kNpaMode, 4) == 0) return 0;
 
     *returnedLength = 0;
-    std::shared_ptr<Printer> printer = table_.find(handle);
+    std::shared_ptr<Printer> printer = openedSession(handle, caller);
     if (printer == nullptr) return kNoSuchHandle;
-    Data replyData;
-    uint32_t rc;
-    {
-        CriticalSectionLock guard(printer->sessionLock());
-        rc = printer->exchange(requestData, replyData);
+    Data requestData(request, requestLength);
+    Data answer;
+    const uint32_t rc = printer->lockedExchange(requestData, answer);
+    if (rc == 0 && answer.Size() > 0) {
+        *returnedLength = answer.Size();
+        if (answer.Size() > replySize) return kBufferTooSmall;
+        reply = answer;
     }
-    if (rc == 0 && replyData.Size() > 0) {
-        *returnedLength = replyData.Size();
-        if (replyData.Size() > replySize) return kBufferTooSmall;
-        std::memcpy(reply, replyData.Bytes(), replyData.Size());
-    }
+    return rc;
+}
+
+uint32_t PrinterOperations::exchangePacket(uint32_t handle, const uint8_t* request, uint32_t requestLength,
+                                           uint8_t* reply, uint32_t replySize, uint32_t* returnedLength,
+                                           const CallerIdentity& caller) {
+    if (reply == nullptr) return handle == 0 ? kNoSuchHandle : kBadArgument;
+    Data answer;
+    const uint32_t rc = exchangePacket(handle, request, requestLength, answer, replySize, returnedLength, caller);
+    if (answer.Size() > 0) std::memcpy(reply, answer.Bytes(), answer.Size());
     return rc;
 }
 
@@ -96,27 +146,35 @@ uint32_t PrinterOperations::enumSpecificPrinter(const std::string& portName, uin
     return 0;
 }
 
-uint32_t PrinterOperations::setLanguageId(uint32_t handle, const std::string& languageId) {
-    std::shared_ptr<Printer> printer = table_.find(handle);
+uint32_t PrinterOperations::setLanguageId(uint32_t handle, const std::string& languageId,
+                                          const CallerIdentity& caller) {
+    // It becomes an element of the registration's property text.
+    if (holdsMarkup(languageId)) return kBadArgument;
+    std::shared_ptr<Printer> printer = openedSession(handle, caller);
     if (printer == nullptr) return kNoSuchHandle;
     printer->setLanguageId(languageId);
     return 0;
 }
 
-uint32_t PrinterOperations::setTimeout(uint32_t handle, uint32_t milliseconds) {
-    std::shared_ptr<Printer> printer = table_.find(handle);
+uint32_t PrinterOperations::setTimeout(uint32_t handle, uint32_t milliseconds, const CallerIdentity& caller) {
+    std::shared_ptr<Printer> printer = openedSession(handle, caller);
     if (printer == nullptr) return kNoSuchHandle;
     printer->setTimeout(milliseconds);
     return 0;
 }
 
-uint32_t PrinterOperations::registerForAlerts(const AlertRegistration& registration) {
-    std::shared_ptr<Printer> printer = table_.find(registration.printerHandle);
+uint32_t PrinterOperations::registerForAlerts(const AlertRegistration& registration, const CallerIdentity& caller) {
+    const uint32_t allowed = services_.callbacks.mayActOn(registration.clientId, caller);
+    if (allowed != 0) return allowed;
+    std::shared_ptr<Printer> printer = openedSession(registration.printerHandle, caller);
     if (printer == nullptr) return kNoSuchHandle;
     return printer->RegisterForAlerts(registration);
 }
 
-uint32_t PrinterOperations::unregisterForAlerts(uint32_t handle, uint32_t clientId) {
+uint32_t PrinterOperations::unregisterForAlerts(uint32_t handle, uint32_t clientId, const CallerIdentity& caller) {
+    // The client id's owner may always take back what it registered, open or not.
+    const uint32_t allowed = services_.callbacks.mayActOn(clientId, caller);
+    if (allowed != 0) return allowed;
     std::shared_ptr<Printer> printer = table_.find(handle);
     if (printer == nullptr) return kNoSuchHandle;
     return printer->UnregisterForAlerts(clientId);

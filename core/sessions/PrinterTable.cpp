@@ -62,6 +62,13 @@ size_t PrinterTable::size() const {
     return printers_.size();
 }
 
+size_t PrinterTable::countWithoutPort() const {
+    std::lock_guard<std::mutex> guard(tableLock_);
+    size_t n = 0;
+    for (const auto& entry : printers_) n += entry.second->hasPort() ? 0 : 1;
+    return n;
+}
+
 std::map<uint32_t, std::shared_ptr<Printer>> PrinterTable::snapshot() const {
     std::lock_guard<std::mutex> guard(tableLock_);
     return printers_;

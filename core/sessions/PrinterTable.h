@@ -27,6 +27,8 @@ public:
     // Empties the table; exchanges still waiting on a removed session end at once with 995.
     void destroyAll();
     size_t size() const;
+    // Sessions made without a port.
+    size_t countWithoutPort() const;
 
     // The first session, in handle order, whose DEVICEPATH equals path without regard to case
     // (path is upper-cased in place).

@@ -19,9 +19,11 @@ public:
 
 }  // namespace
 
-UsbPortFactory::UsbPortFactory(InterpreterLookup& lookup) : lookup_(lookup) {}
+UsbPortFactory::UsbPortFactory(InterpreterLookup& lookup, Finder finder)
+    : lookup_(lookup), finder_(finder ? std::move(finder) : Finder([](std::string& text) { return findUsbPrinter(text); })) {}
 
 std::unique_ptr<Port> UsbPortFactory::createPort(std::string& transportString) {
-    if (findUsbPrinter(transportString) != 0) return nullptr;
+    constexpr uint32_t kNotFound = 1;
+    if (finder_(transportString) == kNotFound) return nullptr;
     return std::unique_ptr<Port>(new UsbPrinterPort(transportString, lookup_));
 }

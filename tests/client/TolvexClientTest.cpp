@@ -5,6 +5,7 @@
 #include "core/ipc/IpcEndpointPipeMonitor.h"
 #include "core/ipc/IpcNamedPipeEndpoint.h"
 #include "core/ipc/LocalPipeNames.h"
+#include "core/ipc/PipeIdentity.h"
 #include "../core/ipc/IpcTestPipes.h"
 
 #include <gtest/gtest.h>
@@ -23,29 +24,53 @@ IpcNamedPipeEndpoint* callbackTarget(const std::string& properties, uint32_t bou
 }
 }  // namespace
 
-TEST(TolvexClientTest, CallbackReachesTheClientsPipeWithItsReplyCode) {
-    const std::string name = uniquePipeName("cb");
-    CallbackPipe pipe(name);
-    std::string seenText;
-    std::vector<uint8_t> seenPacket;
-    int32_t served = -1;
-    std::thread client([&] {
-        served = pipe.serveOne(
-            [&](const std::string& text, const std::vector<uint8_t>& packet) {
-                seenText = text;
-                seenPacket = packet;
-                return 1234;
-            },
-            5000);
-    });
-    const std::string text = "<Handler>AlertHandler</Handler><Handle>8193</Handle><ClientId>7</ClientId>";
-    const std::vector<uint8_t> packet = {0xA5, 0x00, 0x07, 0x81, 0x00, 0x12, 0x34};
-    std::unique_ptr<IpcNamedPipeEndpoint> sender(callbackTarget("<PIPENAME>" + name + "</PIPENAME>", 2000));
-    EXPECT_EQ(sender->sendCallback(text, packet.data(), static_cast<uint32_t>(packet.size())), 1234);
-    client.join();
-    EXPECT_EQ(served, 0);
-    EXPECT_EQ(seenText, text);
-    EXPECT_EQ(seenPacket, packet);
+std::string ownUser() {
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return std::string();
+    const std::string sid = PipeIdentity::userOf(token);
+    CloseHandle(token);
+    return sid;
+}
+
+TEST(TolvexClientTest, CallbackReachesOnlyAPipeServedByTheRegisteringUser) {
+    const std::string me = ownUser();
+    ASSERT_EQ(me.rfind("S-1-5-", 0), 0u) << me;
+    struct Case {
+        const char* what;
+        std::string registeredBy;
+        int32_t code;
+        bool delivered;
+    };
+    const Case cases[] = {
+        {"served by the registering user", me, 1234, true},
+        {"served by someone else", "S-1-5-21-9-9-9-1009", IpcNamedPipeEndpoint::kWrongServer, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string name = uniquePipeName("cb");
+        CallbackPipe pipe(name);
+        std::string seenText;
+        std::vector<uint8_t> seenPacket;
+        int32_t served = -1;
+        std::thread client([&] {
+            served = pipe.serveOne(
+                [&](const std::string& text, const std::vector<uint8_t>& packet) {
+                    seenText = text;
+                    seenPacket = packet;
+                    return 1234;
+                },
+                2000);
+        });
+        const std::string text = "<Handler>AlertHandler</Handler><Handle>8193</Handle><ClientId>7</ClientId>";
+        const std::vector<uint8_t> packet = {0xA5, 0x00, 0x07, 0x81, 0x00, 0x12, 0x34};
+        std::unique_ptr<IpcNamedPipeEndpoint> sender(callbackTarget("<PIPENAME>" + name + "</PIPENAME>", 2000));
+        EXPECT_EQ(sender->sendCallback(text, packet.data(), static_cast<uint32_t>(packet.size()), c.registeredBy),
+                  c.code);
+        client.join();
+        EXPECT_EQ(served == 0, c.delivered) << served;
+        EXPECT_EQ(seenText, c.delivered ? text : std::string());
+        EXPECT_EQ(seenPacket, c.delivered ? packet : std::vector<uint8_t>());
+    }
 }
 
 TEST(TolvexClientTest, SilentCallbackClientDelaysTheSenderAtMostTheBound) {
@@ -56,7 +81,8 @@ TEST(TolvexClientTest, SilentCallbackClientDelaysTheSenderAtMostTheBound) {
     std::unique_ptr<IpcNamedPipeEndpoint> sender(callbackTarget("<PIPENAME>" + name + "</PIPENAME>", 300));
     const uint8_t packet[] = {1, 2, 3};
     const ULONGLONG start = GetTickCount64();
-    EXPECT_EQ(sender->sendCallback("<Handler>AlertHandler</Handler>", packet, 3), IpcOverlappedNamedPipe::kTimedOut);
+    EXPECT_EQ(sender->sendCallback("<Handler>AlertHandler</Handler>", packet, 3, ownUser()),
+              IpcOverlappedNamedPipe::kTimedOut);
     const ULONGLONG elapsed = GetTickCount64() - start;
     EXPECT_GE(elapsed, 250u);
     EXPECT_LT(elapsed, 1000u);
@@ -84,7 +110,7 @@ TEST(TolvexClientTest, CallbackTargetsOffThisComputerAreRefused) {
     for (const std::string& properties : refused) {
         SCOPED_TRACE(properties);
         std::unique_ptr<IpcNamedPipeEndpoint> sender(callbackTarget(properties, 300));
-        EXPECT_EQ(sender->sendCallback("t", packet, 1), IpcNamedPipeEndpoint::kNotLocalPipe);
+        EXPECT_EQ(sender->sendCallback("t", packet, 1, ownUser()), IpcNamedPipeEndpoint::kNotLocalPipe);
     }
     EXPECT_TRUE(LocalPipeNames::isLocalPipeName("QvSim\\USB001\\PIPE01"));
     char computer[MAX_COMPUTERNAME_LENGTH + 1] = {};

@@ -43,13 +43,32 @@ class BcxFunctionMapperTest : public ::testing::Test {
 protected:
     void TearDown() override { table_.destroyAll(); }
 
-    // The reply payload; dispatch's code in rc.
-    Bytes call(const Bytes& request, int32_t* rc = nullptr) {
+    // The reply payload of a request from alice (or caller); dispatch's code in rc.
+    Bytes call(const Bytes& request, int32_t* rc = nullptr, const CallerIdentity& caller = alice()) {
         Data in = ToData(request);
         Data out;
-        const int32_t code = mapper_.dispatch(in, out);
+        const int32_t code = mapper_.dispatch(caller, in, out);
         if (rc != nullptr) *rc = code;
         return FromData(out);
+    }
+    // The return code of caller's request (-1 when the reply has none).
+    int32_t codeAs(const CallerIdentity& caller, const Bytes& request) {
+        const Bytes reply = call(request, nullptr, caller);
+        IpcParameterReader in(reply.data(), reply.size());
+        uint16_t function = 0;
+        int32_t code = -1;
+        if (in.functionId(function) != 0 || in.returnCode(code) != 0) return -1;
+        return code;
+    }
+    uint32_t clientIdAs(const CallerIdentity& caller) {
+        const Bytes reply = call(Concat({id(2), S("client")}), nullptr, caller);
+        IpcParameterReader in(reply.data() + 16, reply.size() - 16);
+        uint32_t value = 0;
+        EXPECT_EQ(in.longValue(value, IpcParameter::kDirectionOut), 0);
+        return value;
+    }
+    static Bytes registration(uint32_t client, uint32_t handle, const std::string& pipe) {
+        return Concat({id(35), L(client), L(handle), L(1), S("<PIPENAME>" + pipe + "</PIPENAME>")});
     }
     Bytes queryAll() {
         std::string text;
@@ -77,7 +96,7 @@ protected:
 TEST_F(BcxFunctionMapperTest, OpenPrinterReplyIsTheDocumentedFrame) {
     Data in = ToData(Concat({id(34), L(1), L(kHandle)}));
     Data reply;
-    ASSERT_EQ(mapper_.dispatch(in, reply), 0);
+    ASSERT_EQ(mapper_.dispatch(alice(), in, reply), 0);
     Data frame;
     ASSERT_EQ(IpcMessageFrame::encode(reply, frame), 0);
     EXPECT_EQ(FromData(frame), Hex("00 00 00 10 00 22 04 01 00 00 00 00 00 00 00 04 00 00 00 00"));
@@ -300,4 +319,155 @@ TEST_F(BcxFunctionMapperTest, MalformedRequestsAreRefusedWithACode) {
     Data frame;
     EXPECT_EQ(IpcMessageFrame::encode(ToData(reply), frame), 0);
     EXPECT_EQ(Bytes(reply.begin(), reply.begin() + 16), Concat({id(27), RC(0)}));
+}
+
+// Alice opened USB001 and registered her client id; what another caller may do to that.
+class TwoUsersTest : public BcxFunctionMapperTest {
+protected:
+    void SetUp() override {
+        aliceId_ = clientIdAs(alice());
+        ASSERT_EQ(codeAs(alice(), Concat({id(101), L(aliceId_), S("USB001"), L(kHandle)})), 0);
+        ASSERT_EQ(codeAs(alice(), registration(aliceId_, kHandle, "alice-cb")), 0);
+    }
+    // Every call another user could make against alice's session and client id, with the code an
+    // ordinary user gets; a privileged caller gets 0 for each.
+    struct Attempt {
+        const char* what;
+        Bytes request;
+        int32_t ordinary;
+    };
+    std::vector<Attempt> attempts() {
+        const Bytes query = queryAll();
+        const uint32_t n = static_cast<uint32_t>(query.size());
+        return {
+            {"replace her callback", registration(aliceId_, kHandle, "thief-cb"), 5},
+            {"set the time-out", Concat({id(38), L(0), L(kHandle), S("SET BIDI TIMEOUT"), L(900)}), 6},
+            {"set the language", Concat({id(39), L(0), L(kHandle), S("SET LANGUAGE ID"), S("de"), L(0)}), 6},
+            {"exchange npa", Concat({id(26), L(0), L(kHandle), B(query), L(n), L(256)}), 6},
+            {"exchange bidi", Concat({id(27), L(0), L(kHandle), B(query), L(n), L(256)}), 6},
+            {"register an id of its own", registration(aliceId_ + 1000, kHandle, "own-cb"), 6},
+            {"unregister her", Concat({id(42), L(aliceId_), L(kHandle)}), 5},
+            {"close her open", Concat({id(21), L(0), L(kHandle)}), 6},
+        };
+    }
+    uint32_t aliceId_ = 0;
+};
+
+TEST_F(TwoUsersTest, AnotherUserCanNeitherUseNorTakeAwayWhatAUserOpenedOrRegistered) {
+    for (const Attempt& a : attempts()) {
+        SCOPED_TRACE(a.what);
+        EXPECT_EQ(codeAs(bob(), a.request), a.ordinary);
+    }
+    // All of alice's is intact: her open, her registration, her record and its owner.
+    std::shared_ptr<Printer> session = table_.find(kHandle);
+    ASSERT_NE(session, nullptr);
+    EXPECT_EQ(session->count(), 1);
+    EXPECT_EQ(session->registrationCount(), 1u);
+    EXPECT_EQ(session->replyTimeout(), Printer::kDefaultTimeout);
+    CallbackRecord record;
+    ASSERT_TRUE(callbacks_.find(aliceId_, record));
+    EXPECT_EQ(record.endpoint, "<PIPENAME>alice-cb</PIPENAME>");
+    EXPECT_EQ(record.ownerSid, alice().userSid);
+    // Once bob opens the printer himself he may use it, and closes only his own open.
+    EXPECT_EQ(codeAs(bob(), Concat({id(34), L(0), L(kHandle)})), 0);
+    EXPECT_EQ(codeAs(bob(), attempts()[3].request), 0);
+    EXPECT_EQ(codeAs(bob(), Concat({id(21), L(0), L(kHandle)})), 0);
+    EXPECT_EQ(codeAs(bob(), Concat({id(21), L(0), L(kHandle)})), 6);
+    EXPECT_EQ(session->count(), 1);
+    EXPECT_EQ(codeAs(alice(), attempts()[3].request), 0);
+}
+
+TEST_F(TwoUsersTest, AnAdministratorMayActOnAnyonesSessionAndClientId) {
+    for (const Attempt& a : attempts()) {
+        SCOPED_TRACE(a.what);
+        EXPECT_EQ(codeAs(admin(), a.request), 0);
+    }
+    // The administrator took back alice's open, the last one: the session is gone.
+    EXPECT_EQ(table_.find(kHandle), nullptr);
+}
+
+TEST_F(TwoUsersTest, ClientIdsAreTheirUsersFromTheMomentTheyAreHandedOut) {
+    // Bob registers ids ahead of alice's next one: they are passed over, and the id alice gets
+    // is hers before she has registered it.
+    for (uint32_t ahead = 1; ahead <= 3; ++ahead) {
+        EXPECT_EQ(codeAs(bob(), registration(aliceId_ + ahead, 0x2002, "squat")), 6);
+    }
+    const uint32_t next = clientIdAs(alice());
+    EXPECT_EQ(next, aliceId_ + 4);
+    EXPECT_EQ(codeAs(bob(), registration(next, 0x2002, "squat")), 5);
+    EXPECT_EQ(codeAs(alice(), registration(next, kHandle, "alice-cb-2")), 0);
+    // A caller the connection could not identify holds nothing and may do nothing.
+    const CallerIdentity unknown;
+    EXPECT_EQ(codeAs(unknown, Concat({id(101), L(0), S("USB001"), L(kHandle)})), 5);
+    EXPECT_EQ(codeAs(unknown, registration(clientIdAs(unknown), kHandle, "x")), 5);
+    EXPECT_EQ(codeAs(unknown, Concat({id(21), L(0), L(kHandle)})), 6);
+}
+
+TEST_F(BcxFunctionMapperTest, ClientTextsWithMarkupOrForeignHandlesNeverReachAPropertyText) {
+    const std::string injected = "USB001</PORTNAME><DEVICEPATH>\\\\.\\pipe\\X</DEVICEPATH><PORTNAME>";
+    struct Case {
+        const char* what;
+        Bytes request;
+        int32_t code;
+    };
+    const Case cases[] = {
+        {"an element smuggled into the port name", Concat({id(101), L(0), S(injected), L(kHandle)}), 1796},
+        {"a name that is no USB port", Concat({id(101), L(0), S("LPT1"), L(kHandle)}), 1796},
+        {"a name with markup after the digits", Concat({id(101), L(0), S("USB001<"), L(kHandle)}), 1796},
+        {"another port's handle", Concat({id(101), L(0), S("USB001"), L(0x2002)}), 87},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(codeAs(alice(), c.request), c.code);
+    }
+    EXPECT_EQ(factory_.created.load(), 0);
+    EXPECT_EQ(table_.size(), 0u);
+    openUsb001();
+    EXPECT_EQ(codeAs(alice(), Concat({id(39), L(0), L(kHandle), S("SET LANGUAGE ID"), S("en</LanguageId>"), L(0)})),
+              87);
+    EXPECT_FALSE(table_.find(kHandle)->languageChanged());
+}
+
+TEST(BcxFunctionMapperLimits, AUserAtItsLimitsIsRefusedWith1450AndOthersAreNot) {
+    // Two records and two registrations per user.
+    RecordingLookup lookup;
+    EnginePortFactory factory{lookup};
+    AlertCallbackRegistry callbacks(16, 2, 2);
+    SessionServices services{lookup, callbacks, &factory, nullptr};
+    PrinterTable table;
+    PrinterOperations operations{services, table};
+    BcxFunctionMapper mapper{operations, callbacks};
+    auto code = [&](const CallerIdentity& caller, const Bytes& request) {
+        Data in = ToData(request), out;
+        mapper.dispatch(caller, in, out);
+        IpcParameterReader reader(out);
+        uint16_t function = 0;
+        int32_t rc = -1;
+        reader.functionId(function);
+        reader.returnCode(rc);
+        return rc;
+    };
+    auto reg = [](uint32_t client) {
+        return Concat({id(35), L(client), L(kHandle), L(1), S("<PIPENAME>c" + std::to_string(client) + "</PIPENAME>")});
+    };
+    for (const CallerIdentity* who : {&alice(), &bob()}) {
+        ASSERT_EQ(code(*who, Concat({id(101), L(0), S("USB001"), L(kHandle)})), 0);
+    }
+    EXPECT_EQ(code(alice(), reg(1)), 0);
+    EXPECT_EQ(code(alice(), reg(2)), 0);
+    // Both her records hold registrations: a third id has no room.
+    EXPECT_EQ(code(alice(), reg(3)), 1450);
+    EXPECT_EQ(code(bob(), reg(4)), 0);
+    // Unregistered, a record makes room again; the registration limit counts what is held.
+    EXPECT_EQ(code(alice(), Concat({id(42), L(2), L(kHandle)})), 0);
+    EXPECT_EQ(code(alice(), reg(3)), 0);
+    EXPECT_EQ(table.find(kHandle)->registrationCount(), 3u);
+    AlertCallbackRegistry registry(16, 8, 1);
+    ASSERT_EQ(registry.add(1, CallbackRecord(1, "<PIPENAME>a</PIPENAME>"), alice()), 0u);
+    ASSERT_EQ(registry.add(2, CallbackRecord(2, "<PIPENAME>b</PIPENAME>"), alice()), 0u);
+    EXPECT_TRUE(registry.retain(1));
+    EXPECT_FALSE(registry.retain(2));
+    registry.release(1);
+    EXPECT_TRUE(registry.retain(2));
+    table.destroyAll();
 }

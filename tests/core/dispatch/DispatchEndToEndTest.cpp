@@ -226,7 +226,7 @@ TEST(IpcAlertSinkTest, CallbacksToAnotherHostOrAPathAreRefusedAtOnce) {
     for (const char* endpoint : endpoints) {
         SCOPED_TRACE(endpoint);
         const ULONGLONG start = GetTickCount64();
-        EXPECT_EQ(sink.sendCallback(endpoint, "<Handler>AlertHandler</Handler>", alert.data(),
+        EXPECT_EQ(sink.sendCallback(CallbackRecord(1, endpoint, "S-1-5-18"), "<Handler>AlertHandler</Handler>", alert.data(),
                                     static_cast<uint32_t>(alert.size())),
                   123u);
         EXPECT_LT(GetTickCount64() - start, 200u);

@@ -368,7 +368,7 @@ TEST_F(ResilienceTest, AFullCallbackRegistryRefusesANewClientWith1450AndKeepsThe
         Data request, reply;
         IpcParameterWriter(request).functionId(35).longValue(1, client).longValue(1, handle).longValue(1, 1).string(
             1, "<PIPENAME>" + pipe + "</PIPENAME>");
-        EXPECT_EQ(mapper.dispatch(request, reply), 0);
+        EXPECT_EQ(mapper.dispatch(CallerIdentity::localSystem(), request, reply), 0);
         IpcParameterReader in(reply);
         uint16_t id = 0;
         int32_t code = -1;

@@ -46,7 +46,7 @@ inline uintptr_t freshHandleValue() {
 // release() (at most 20 s), as a request waiting on a printer would.
 class FakeMapper : public FunctionMapper {
 public:
-    int32_t dispatch(Data& request, Data& reply) override {
+    int32_t dispatch(const CallerIdentity&, Data& request, Data& reply) override {
         ++calls;
         if (request.Size() > 0 && request.Bytes()[0] == 0xEE) {
             std::unique_lock<std::mutex> guard(lock_);

@@ -180,7 +180,7 @@ namespace {
 class TimedSink : public AlertSink {
 public:
     explicit TimedSink(uint32_t boundMs) : boundMs_(boundMs) {}
-    uint32_t sendCallback(const std::string&, const std::string& properties, const uint8_t* bytes,
+    uint32_t sendCallback(const CallbackRecord&, const std::string& properties, const uint8_t* bytes,
                           uint32_t length) override {
         uint32_t client = 0;
         PropertyAccessor().GetLong(properties, PropertyAccessor::ClientId, client);

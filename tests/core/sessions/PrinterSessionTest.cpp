@@ -183,26 +183,59 @@ TEST_F(PrinterSessionTest, AShortenedTimeOutAppliesToTheNextExchangeOnly) {
     EXPECT_EQ(operations.setTimeout(0x2002, 150), 6u);
 }
 
+TEST_F(PrinterSessionTest, AnExchangeWaitsForTheSessionNoLongerThanItsOwnTimeOut) {
+    std::shared_ptr<Printer> printer = openUsb001();
+    const Bytes query = {0xA5, 0x00, 0x03, 0x10, 0x7E, 0x01};
+    Bytes reply(64, 0);
+    uint32_t length = 0;
+    EXPECT_EQ(operations.setTimeout(kHandle, 200), 0u);
+    const int writesBefore = factory.last->writes;
+    {
+        // As another client's exchange would, for as long as its printer takes.
+        std::lock_guard<std::timed_mutex> busy(printer->sessionLock());
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(operations.exchangePacket(kHandle, query.data(), 6, reply.data(), 64, &length), 1460u);
+        const auto waited = std::chrono::steady_clock::now() - start;
+        EXPECT_GE(waited, std::chrono::milliseconds(200));
+        EXPECT_LT(waited, std::chrono::milliseconds(kWaitMs));
+    }
+    EXPECT_EQ(factory.last->writes, writesBefore);
+    EXPECT_EQ(operations.exchangePacket(kHandle, query.data(), 6, reply.data(), 64, &length), 0u);
+}
+
 TEST_F(PrinterSessionTest, ASessionWithoutPortAnswers50AndNeverTouchesAPort) {
-    EXPECT_EQ(operations.openPrinter(0x2005), 0u);
-    std::shared_ptr<Printer> printer = table.find(0x2005);
+    constexpr uint32_t kOther = 0x1234;  // no USB port has this handle
+    EXPECT_EQ(operations.openPrinter(kOther), 0u);
+    std::shared_ptr<Printer> printer = table.find(kOther);
     ASSERT_NE(printer, nullptr);
     EXPECT_FALSE(printer->hasPort());
     EXPECT_EQ(factory.created.load(), 0);
     const Bytes query = {0xA5, 0x00, 0x03, 0x10, 0x7E, 0x01};
     Bytes reply(64, 0);
     uint32_t length = 9;
-    EXPECT_EQ(operations.exchangePacket(0x2005, query.data(), 6, reply.data(), 64, &length), 50u);
+    EXPECT_EQ(operations.exchangePacket(kOther, query.data(), 6, reply.data(), 64, &length), 50u);
     EXPECT_EQ(length, 0u);
-    EXPECT_EQ(operations.registerForAlerts(AlertRegistration{0x1, 1, 0x2005}), 50u);
+    EXPECT_EQ(operations.registerForAlerts(AlertRegistration{0x1, 1, kOther}), 50u);
     EXPECT_EQ(printer->registrationCount(), 0u);
-    EXPECT_EQ(operations.unregisterForAlerts(0x2005, 1), 1u);
-    // openPrinterEx on the same handle opens the existing session.
-    EXPECT_EQ(operations.openPrinterEx("USB005", 0x2005), 0u);
-    EXPECT_EQ(printer->count(), 2);
-    EXPECT_EQ(operations.closePrinter(0x2005), 0u);
-    EXPECT_EQ(operations.closePrinter(0x2005), 0u);
+    EXPECT_EQ(operations.unregisterForAlerts(kOther, 1), 1u);
+    // A port's name never opens a session under a handle that is not the port's.
+    EXPECT_EQ(operations.openPrinterEx("USB005", kOther), 87u);
+    EXPECT_EQ(printer->count(), 1);
+    EXPECT_EQ(operations.closePrinter(kOther), 0u);
     EXPECT_EQ(table.size(), 0u);
+}
+
+TEST_F(PrinterSessionTest, OpenPrinterOfAPortsHandleOpensThatPortsPrinterSoNobodyCanSquatIt) {
+    // Made first by a bare open, the session is the port's own: a later proper open shares it.
+    EXPECT_EQ(operations.openPrinter(0x2005, alice()), 0u);
+    std::shared_ptr<Printer> printer = table.find(0x2005);
+    ASSERT_NE(printer, nullptr);
+    EXPECT_TRUE(printer->hasPort());
+    EXPECT_EQ(operations.openPrinterEx("usb005", 0x2005, bob()), 0u);
+    EXPECT_EQ(printer->count(), 2);
+    // Sessions without a printer are bounded.
+    for (uint32_t h = 1; h <= PrinterOperations::kMaxPortlessSessions; ++h) EXPECT_EQ(operations.openPrinter(h), 0u);
+    EXPECT_EQ(operations.openPrinter(PrinterOperations::kMaxPortlessSessions + 1), PrinterOperations::kNoResources);
 }
 
 TEST_F(PrinterSessionTest, RegistrationSendsTheMergedMaskOnlyWhenItGrows) {

@@ -72,17 +72,40 @@ private:
     NpaTestLookup& lookup_;
 };
 
+// Callers as their pipe connections would identify them: two ordinary users and an administrator.
+inline CallerIdentity userCaller(const std::string& sid, bool privileged = false) {
+    CallerIdentity caller;
+    caller.userSid = sid;
+    caller.processId = 4000;
+    caller.privileged = privileged;
+    return caller;
+}
+inline const CallerIdentity& alice() {
+    static const CallerIdentity caller = userCaller("S-1-5-21-7-7-7-1001");
+    return caller;
+}
+inline const CallerIdentity& bob() {
+    static const CallerIdentity caller = userCaller("S-1-5-21-7-7-7-1002");
+    return caller;
+}
+inline const CallerIdentity& admin() {
+    static const CallerIdentity caller = userCaller("S-1-5-21-7-7-7-500", true);
+    return caller;
+}
+
 struct Callback {
     uint32_t clientId;
     uint32_t handle;
     std::string endpoint;
+    std::string owner;
     std::vector<uint8_t> bytes;
 };
 
 class RecordingAlertSink : public AlertSink {
 public:
-    uint32_t sendCallback(const std::string& endpoint, const std::string& properties, const uint8_t* bytes,
+    uint32_t sendCallback(const CallbackRecord& target, const std::string& properties, const uint8_t* bytes,
                           uint32_t length) override {
+        const std::string& endpoint = target.endpoint;
         Callback c;
         PropertyAccessor().GetLong(properties, PropertyAccessor::ClientId, c.clientId);
         std::string handle;
@@ -91,6 +114,7 @@ public:
         std::string handler;
         PropertyAccessor().GetString(properties, PropertyAccessor::Handler, handler);
         c.endpoint = handler == "AlertHandler" ? endpoint : "wrong handler: " + handler;
+        c.owner = target.ownerSid;
         c.bytes.assign(bytes, bytes + length);
         {
             std::lock_guard<std::mutex> guard(lock_);

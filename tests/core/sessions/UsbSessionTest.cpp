@@ -88,6 +88,33 @@ TEST_F(UsbSessionTest, OpensTheSimulatedPrinterAndExchangesAPacket) {
     EXPECT_EQ(operations_.openPrinterEx("USB002", 0x2002), 1u);  // nothing declared there
 }
 
+TEST_F(UsbSessionTest, ASessionIsBuiltWhenTheDeviceListCannotBeButNotWhenThePortIsAbsent) {
+    struct Case {
+        uint32_t found;  // what enumeration reports
+        uint32_t open;
+    };
+    for (const Case& c : {Case{6, 0}, Case{1, 1}}) {
+        SCOPED_TRACE(c.found);
+        UsbPortFactory factory(lookup_, [&c](std::string&) { return c.found; });
+        SessionServices services{lookup_, callbacks_, &factory, nullptr};
+        PrinterTable table;
+        PrinterOperations operations{services, table};
+        ASSERT_EQ(operations.openPrinterEx("USB001", kHandle), c.open);
+        if (c.open != 0) continue;
+        // Without a device path the port reaches no printer, and says so at once.
+        const Bytes query = request("queryAll");
+        Bytes reply(64, 0);
+        uint32_t length = 0;
+        const ULONGLONG start = GetTickCount64();
+        EXPECT_NE(operations.exchangePacket(kHandle, query.data(), static_cast<uint32_t>(query.size()), reply.data(),
+                                            64, &length),
+                  0u);
+        EXPECT_LT(GetTickCount64() - start, static_cast<ULONGLONG>(kWaitMs));
+        EXPECT_EQ(simulator_->countOf(NpaRequestKind::QueryAll), 0u);
+        EXPECT_EQ(operations.closePrinter(kHandle), 0u);
+    }
+}
+
 TEST_F(UsbSessionTest, RegisteredClientsGetThePrintersAlertsWhileTheReadThreadRuns) {
     ASSERT_EQ(operations_.openPrinterEx("USB001", kHandle), 0u);
     callbacks_.add(4, CallbackRecord{4, "<PIPENAME>four</PIPENAME>"});

@@ -4,10 +4,13 @@
 #include "client/TolvexClient.h"
 #include "core/ipc/IpcParameter.h"
 #include "core/ipc/IpcParameterWriter.h"
+#include "core/ipc/PipeIdentity.h"
 #include "runtime/UniqueHandle.h"
 #include "tests/core/service/TolvexProgramRig.h"
 
 #include <gtest/gtest.h>
+
+#include <cstdio>
 
 namespace {
 
@@ -68,6 +71,19 @@ TEST_F(Program, OptionWordsInstallServeAClientAndUninstall) {
     Data reply;
     EXPECT_EQ(0, TolvexClient::call(TolvexClient::servicePipeName(prefix_), request, reply, 10000));
     EXPECT_GT(reply.Size(), 0u);
+    // The service knew who asked from the connection itself: this process's user and id.
+    HANDLE token = nullptr;
+    ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token));
+    const std::string me = PipeIdentity::userOf(token);
+    CloseHandle(token);
+    ASSERT_EQ(me.rfind("S-1-5-21-", 0), 0u) << me;
+    const std::string served = readFile(rig_.serviceLogPath);
+    const size_t at = served.find("IpcNamedPipeEndpoint::serve() caller " + me);
+    ASSERT_NE(std::string::npos, at) << served.substr(served.size() > 3000 ? served.size() - 3000 : 0);
+    const std::string line = served.substr(at, served.find('\r', at) - at);
+    const std::string pid = " pid " + std::to_string(GetCurrentProcessId());
+    EXPECT_EQ(line.size() - pid.size(), line.rfind(pid)) << line;
+    std::printf("[ measured ] %s\n", line.c_str());
 
     const size_t mark = readFile(logPath_).size();
     EXPECT_EQ(0u, run("-install", out));

@@ -53,12 +53,7 @@ protected:
     }
     // The return code of caller's request (-1 when the reply has none).
     int32_t codeAs(const CallerIdentity& caller, const Bytes& request) {
-        const Bytes reply = call(request, nullptr, caller);
-        IpcParameterReader in(reply.data(), reply.size());
-        uint16_t function = 0;
-        int32_t code = -1;
-        if (in.functionId(function) != 0 || in.returnCode(code) != 0) return -1;
-        return code;
+        return ReplyCode(ToData(call(request, nullptr, caller)));
     }
     uint32_t clientIdAs(const CallerIdentity& caller) {
         const Bytes reply = call(Concat({id(2), S("client")}), nullptr, caller);
@@ -440,12 +435,7 @@ TEST(BcxFunctionMapperLimits, AUserAtItsLimitsIsRefusedWith1450AndOthersAreNot) 
     auto code = [&](const CallerIdentity& caller, const Bytes& request) {
         Data in = ToData(request), out;
         mapper.dispatch(caller, in, out);
-        IpcParameterReader reader(out);
-        uint16_t function = 0;
-        int32_t rc = -1;
-        reader.functionId(function);
-        reader.returnCode(rc);
-        return rc;
+        return ReplyCode(out);
     };
     auto reg = [](uint32_t client) {
         return Concat({id(35), L(client), L(kHandle), L(1), S("<PIPENAME>c" + std::to_string(client) + "</PIPENAME>")});

@@ -13,6 +13,7 @@
 #include "core/usb/port/BcxServiceUsbPort.h"
 #include "core/usb/port/InterpreterManagerLookup.h"
 #include "tests/core/dispatch/InProcessService.h"
+#include "tests/core/ipc/IpcTestBytes.h"
 #include "tests/core/ipc/IpcTestPipes.h"
 #include "tests/core/sessions/SimulatedPrinterRig.h"
 #include "tools/simulator/NpaPrinterSimulator.h"
@@ -369,12 +370,7 @@ TEST_F(ResilienceTest, AFullCallbackRegistryRefusesANewClientWith1450AndKeepsThe
         IpcParameterWriter(request).functionId(35).longValue(1, client).longValue(1, handle).longValue(1, 1).string(
             1, "<PIPENAME>" + pipe + "</PIPENAME>");
         EXPECT_EQ(mapper.dispatch(CallerIdentity::localSystem(), request, reply), 0);
-        IpcParameterReader in(reply);
-        uint16_t id = 0;
-        int32_t code = -1;
-        in.functionId(id);
-        in.returnCode(code);
-        return code;
+        return ReplyCode(reply);
     };
     // A client registered with no session holds no record: the next client may take its place.
     EXPECT_EQ(registerThrough(7, 0x2003, "seven"), 6);

@@ -1,5 +1,6 @@
 #pragma once
 // Byte helpers for the codec tests: hex text to bytes and back, Data conversions.
+#include "core/ipc/IpcParameterReader.h"
 #include "export/common/Data.h"
 
 #include <cctype>
@@ -47,4 +48,13 @@ inline Data ToData(const Bytes& b) {
 
 inline Bytes FromData(const Data& d) {
     return d.Size() == 0 ? Bytes() : Bytes(d.Bytes(), d.Bytes() + d.Size());
+}
+
+// The return code of a reply payload (after its function id); -1 when it has none.
+inline int32_t ReplyCode(const Data& reply) {
+    IpcParameterReader in(reply);
+    uint16_t function = 0;
+    int32_t code = -1;
+    if (in.functionId(function) != 0 || in.returnCode(code) != 0) return -1;
+    return code;
 }

@@ -64,7 +64,11 @@ function(tolvex_event_messages target)
     DEPENDS ${mc}
     COMMENT "Compiling the event message table"
     VERBATIM)
+  # The target lives in another folder: it sees the generated files through a target of its own.
+  add_custom_target(${target}_event_messages DEPENDS ${dir}/EventMessages.rc ${dir}/EventMessages_MSG00409.bin)
+  add_dependencies(${target} ${target}_event_messages)
+  set_source_files_properties(${dir}/EventMessages.rc TARGET_DIRECTORY ${target} PROPERTIES
+    GENERATED TRUE OBJECT_DEPENDS ${dir}/EventMessages_MSG00409.bin)
   target_sources(${target} PRIVATE ${dir}/EventMessages.rc)
-  set_property(SOURCE ${dir}/EventMessages.rc APPEND PROPERTY OBJECT_DEPENDS ${dir}/EventMessages_MSG00409.bin)
   target_include_directories(${target} PRIVATE ${dir})
 endfunction()

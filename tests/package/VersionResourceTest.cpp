@@ -76,8 +76,8 @@ TEST(VersionResource, TheEventMessageTableFormatsEveryEntry) {
         {EventLog::UnexpectedFailure, {"S", "m", "1359"}, "The S service ended after an unexpected error: m (error 1359)."},
     };
     for (const auto& c : cases) {
-        std::vector<const char*> arguments;
-        for (const std::string& insert : c.inserts) arguments.push_back(insert.c_str());
+        std::vector<DWORD_PTR> arguments;
+        for (const std::string& insert : c.inserts) arguments.push_back(reinterpret_cast<DWORD_PTR>(insert.c_str()));
         char text[1024] = {};
         const DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ARGUMENT_ARRAY, module, c.id, 0x409, text,
                                        sizeof text, reinterpret_cast<va_list*>(arguments.data()));

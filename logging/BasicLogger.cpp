@@ -37,7 +37,8 @@ private:
 
 }  // namespace
 
-BasicLogger::BasicLogger(const std::string& path, int32_t componentWidth) : componentWidth_(componentWidth) {
+BasicLogger::BasicLogger(const std::string& path, int32_t componentWidth, uint64_t maxFileBytes)
+    : componentWidth_(componentWidth), maxFileBytes_(maxFileBytes > 0 ? maxFileBytes : kMaxFileBytes) {
     try {
         security_.reset(new SecurityEveryone(false));
         mutex_.reset(new Mutex(false, logLockName(path), true));
@@ -47,6 +48,7 @@ BasicLogger::BasicLogger(const std::string& path, int32_t componentWidth) : comp
         // lines are still worth writing, serialised within this process.
     }
     path_ = path.find('\\') == std::string::npos ? windowsDriveRoot() + path : path;
+    olderPath_ = olderLogPath(path_);
 }
 
 BasicLogger::~BasicLogger() = default;
@@ -80,7 +82,8 @@ void BasicLogger::write(const LoggerComponent& component, int32_t level, const c
     }
 }
 
-void BasicLogger::append(const std::string& line) {
+void BasicLogger::append(const std::string& text) {
+    const std::string line = text.size() > maxFileBytes_ ? text.substr(0, static_cast<size_t>(maxFileBytes_)) : text;
     FileLock lock(mutex_.get(), section_);
     if (!lock.held()) return;
     // Handles stay with this process: a child started meanwhile must not inherit the log file.
@@ -89,14 +92,27 @@ void BasicLogger::append(const std::string& line) {
     attributes.nLength = sizeof attributes;
     attributes.bInheritHandle = FALSE;
     const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE;
-    {
-        UniqueFileHandle existing(CreateFileA(path_.c_str(), GENERIC_READ | GENERIC_WRITE, share, &attributes,
-                                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!existing) onMissingFile();
-    }
-    UniqueFileHandle file(CreateFileA(path_.c_str(), GENERIC_READ | GENERIC_WRITE, share, &attributes, OPEN_ALWAYS,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+    const auto open = [&] {
+        {
+            UniqueFileHandle existing(CreateFileA(path_.c_str(), GENERIC_READ | GENERIC_WRITE, share, &attributes,
+                                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+            if (!existing) onMissingFile();
+        }
+        return UniqueFileHandle(CreateFileA(path_.c_str(), GENERIC_READ | GENERIC_WRITE, share, &attributes,
+                                            OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    };
+    UniqueFileHandle file = open();
     if (!file) return;
+    LARGE_INTEGER size = {};
+    if (!GetFileSizeEx(file.get(), &size)) return;
+    if (size.QuadPart > 0 && static_cast<uint64_t>(size.QuadPart) + line.size() > maxFileBytes_) {
+        // Every writer opens the file per line and only under the lock, so no writer of ours
+        // holds it now and the rename moves all of it.
+        file.reset();
+        if (!MoveFileExA(path_.c_str(), olderPath_.c_str(), MOVEFILE_REPLACE_EXISTING)) return;
+        file = open();
+        if (!file) return;
+    }
     LARGE_INTEGER end = {};
     if (!SetFilePointerEx(file.get(), end, nullptr, FILE_END)) return;
     DWORD written = 0;

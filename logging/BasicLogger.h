@@ -2,8 +2,12 @@
 // Appends whole lines to one text file that every process of the family shares. Lines are
 // serialised across threads and processes by the named mutex "QVLOG_<file name>"; a writer
 // waits for it at most kLockWaitMilliseconds (another user's process may hold it) and then
-// drops the line. Any thread may write; nothing here raises: a line that cannot be written is
-// lost and nothing else is affected.
+// drops the line. The file never grows past its cap: the line that would pass it first renames
+// the file to its older name (replacing the one before) and starts a new one, under the same
+// lock, so writers in other processes never see a half-rotated pair. When the rename fails (a
+// reader holds the file without delete sharing) the line is dropped and the next one tries
+// again. Any thread may write; nothing here raises: a line that cannot be written is lost and
+// nothing else is affected.
 #include "logging/LoggerComponent.h"
 #include "runtime/CriticalSection.h"
 #include "runtime/Mutex.h"
@@ -17,10 +21,12 @@
 class BasicLogger {
 public:
     static constexpr DWORD kLockWaitMilliseconds = 1500;
+    // The size at which the file is rotated; a single longer line is cut to it.
+    static constexpr uint64_t kMaxFileBytes = 10 * 1024 * 1024;
 
     // A path without "\" is placed at the root of the Windows drive. When the mutex cannot be
     // created the writer still writes, serialised within this process only.
-    BasicLogger(const std::string& path, int32_t componentWidth);
+    BasicLogger(const std::string& path, int32_t componentWidth, uint64_t maxFileBytes = kMaxFileBytes);
     virtual ~BasicLogger();
     BasicLogger(const BasicLogger&) = delete;
     BasicLogger& operator=(const BasicLogger&) = delete;
@@ -39,17 +45,21 @@ public:
     virtual std::string lineSuffix(const LoggerComponent& component, int32_t level, const char* text);
 
     const std::string& path() const { return path_; }
+    // Where the file goes when it reaches its cap (see olderLogPath).
+    const std::string& olderPath() const { return olderPath_; }
     // The file lock's name; empty when the writer holds no mutex.
     std::string lockName() const;
 
 private:
     // A header switch, asked of setting() at most every 5 seconds.
     bool headerSwitch(const std::string& name);
-    void append(const std::string& line);
+    void append(const std::string& text);
 
     std::unique_ptr<Mutex> mutex_;
     std::string path_;
+    std::string olderPath_;
     int32_t componentWidth_;
+    uint64_t maxFileBytes_;
     CriticalSection section_;  // the settings cache; the file itself when there is no mutex
     std::unique_ptr<SecurityEveryone> security_;
     struct CachedSetting {

@@ -1,5 +1,6 @@
 #include "logging/LogLine.h"
 
+#include <cctype>
 #include <iomanip>
 #include <sstream>
 
@@ -24,6 +25,18 @@ std::string composeLogPath(const std::string& folder, const std::string& prefix)
     std::string path = folder;
     if (!prefix.empty()) path += prefix + "__";
     return path + "BcxComponents.log";
+}
+
+std::string olderLogPath(const std::string& path) {
+    const std::string extension = ".log";
+    if (path.size() >= extension.size()) {
+        const std::string::size_type at = path.size() - extension.size();
+        bool matches = true;
+        for (std::string::size_type i = 0; i < extension.size(); ++i)
+            matches = matches && std::tolower(static_cast<unsigned char>(path[at + i])) == extension[i];
+        if (matches) return path.substr(0, at) + ".old" + path.substr(at);
+    }
+    return path + ".old";
 }
 
 std::string logLockName(const std::string& path) {

@@ -29,6 +29,10 @@ std::string formatLogLine(const LogLineParts& parts);
 // the prefix is empty, then "BcxComponents.log".
 std::string composeLogPath(const std::string& folder, const std::string& prefix);
 
+// Where a log file goes when it reaches its size cap: ".log" at the end becomes ".old.log"
+// (without regard to case); any other path gets ".old" appended.
+std::string olderLogPath(const std::string& path);
+
 // "QVLOG_" + the part of the path after its last "\" (the whole path when there is none).
 std::string logLockName(const std::string& path);
 

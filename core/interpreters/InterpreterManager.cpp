@@ -4,6 +4,7 @@
 #include "config/Settings.h"
 #include "core/interpreters/InterpreterTable.h"
 #include "export/common/PropertyAccessor.h"
+#include "logging/EventLog.h"
 #include "logging/LogFacade.h"
 #include "runtime/Exception.h"
 #include "runtime/ProcessSingleton.h"
@@ -48,6 +49,15 @@ InterpreterManager::InterpreterManager(const std::string& text) {
         accessor.SetString(copy, PropertyAccessor::Interpreter, protocol);
         loadInterpreter(copy);
     }
+    bool none = false;
+    {
+        CriticalSectionLock guard(mapLock_);
+        none = interpreters_.empty();
+    }
+    if (none) {
+        const std::string path = Localize::getInstance().getModulePath();
+        EventLog::report(EventLog::NoPlugin, {path.substr(0, path.find_last_of('\\') + 1)});
+    }
 }
 
 InterpreterManager::~InterpreterManager() {
@@ -67,26 +77,40 @@ InterpreterDll* InterpreterManager::loadInterpreter(const std::string& text) {
     const auto found = interpreters_.find(protocol);
     if (found != interpreters_.end()) return found->second.get();
 
+    std::string fileName;
+    bool configured = false;
     try {
         std::string libraryName;
-        if (!configuredLibraryName(protocol, libraryName)) {
+        configured = configuredLibraryName(protocol, libraryName);
+        if (!configured) {
             std::string prefix;
             if (accessor.GetString(text, PropertyAccessor::Prefix, prefix) != 0) return nullptr;
             libraryName = prefix + InterpreterTable::shortName(protocol);
         }
-        std::string fileName;
         if (!InterpreterTable::libraryFileName(Localize::getInstance().getModulePath(), libraryName, fileName)) {
             LogFacade::getInstance().log(kComponent, "InterpreterManager::loadInterpreter() refused library name=" +
                                                          libraryName + " for interpreter=" + protocol);
+            reportFailure(protocol, libraryName, ERROR_INVALID_NAME);
             return nullptr;
         }
         std::unique_ptr<InterpreterDll> dll(new InterpreterDll(fileName));
         InterpreterDll* result = dll.get();
         interpreters_[protocol] = std::move(dll);
         return result;
-    } catch (const Exception&) {
+    } catch (const Exception& e) {
+        // The table names plug-ins that a product may not ship: only a library that is there
+        // (or that an administrator configured) and still fails is worth an administrator's time.
+        if (configured || (!fileName.empty() && GetFileAttributesA(fileName.c_str()) != INVALID_FILE_ATTRIBUTES))
+            reportFailure(protocol, fileName, e.code());
         return nullptr;
     }
+}
+
+void InterpreterManager::reportFailure(const std::string& protocol, const std::string& library, int32_t code) {
+    // Called with mapLock_ held. A failing plug-in is tried again on later requests; it is
+    // reported once.
+    if (!reported_.insert(protocol).second) return;
+    EventLog::report(EventLog::PluginFailed, {library, protocol, std::to_string(code)});
 }
 
 CommandManager* InterpreterManager::getCommandManager(const std::string& text) {

@@ -12,6 +12,7 @@
 
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -50,9 +51,12 @@ private:
     static std::vector<std::string> configuredProtocols();
     static CommandManager* commandManagerOf(InterpreterDll& dll);
     static PacketManager* packetManagerOf(InterpreterDll& dll);
+    // An event log entry for a plug-in that cannot be loaded, once per protocol.
+    void reportFailure(const std::string& protocol, const std::string& library, int32_t code);
 
     CriticalSection mapLock_;
     std::map<std::string, std::unique_ptr<InterpreterDll>> interpreters_;
+    std::set<std::string> reported_;  // protocols whose failure is in the event log
     NullCommandManager nullCommandManager_;
     NullPacketManager nullPacketManager_;
 };

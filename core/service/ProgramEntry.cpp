@@ -11,6 +11,7 @@
 #include "core/sessions/PrinterTable.h"
 #include "core/sessions/UsbPortFactory.h"
 #include "core/usb/port/InterpreterManagerLookup.h"
+#include "logging/EventLog.h"
 #include "logging/LogFacade.h"
 #include "runtime/Exception.h"
 #include "runtime/Win32.h"
@@ -53,10 +54,14 @@ void runService(const std::string& serviceName) {
     IPCController::configure(config);
 
     Service::create(serviceName);
-    Service::setStartRoutine([] { IPCController::ipcStart(); });
+    Service::setStartRoutine([] {
+        IPCController::ipcStart();
+        EventLog::report(EventLog::ServiceStarted, {TOLVEX_VERSION_TEXT, "\\\\.\\pipe\\" + IPCController::servicePipeName()});
+    });
     Service::setStopRoutine([] {
         IPCController::ipcStop();
         ServiceEnvironment::teardown();
+        EventLog::report(EventLog::ServiceStopped);
     });
     Service::Run();
 }
@@ -69,18 +74,22 @@ ServiceNames ProgramEntry::composeNames(const std::string& prefix, const std::st
 }
 
 int ProgramEntry::run(int argc, char** argv) {
+    const std::string argument = argc > 1 ? argv[1] : "";
+    const bool serviceMode = argument.empty() || argument[0] != '-';
     try {
         ServiceEnvironment::create(&sessions().sink);
         LocalizeBase& branding = Localize::getInstance();
         LogFacade::getInstance().setPrefix(branding.getManufacturerPrefix());
         LogFacade::getInstance().setShortName(branding.getManufacturerShortName());
-        const std::string argument = argc > 1 ? argv[1] : "";
         log("_tmain");
         log("Commandline: " + argument);
         const ServiceNames names =
             composeNames(branding.getManufacturerPrefix(), branding.getManufacturerShortName(), programPath());
 
-        if (argument.empty() || argument[0] != '-') {
+        if (serviceMode) {
+            // Only the service writes to the event log; what the environment reported while it
+            // came up goes out now.
+            EventLog::setSource(names.serviceName);
             runService(names.serviceName);
         } else {
             const std::string option = argument.substr(1);
@@ -96,6 +105,7 @@ int ProgramEntry::run(int argc, char** argv) {
         }
     } catch (const Exception& e) {
         log("Service could not be started.." + e.message());
+        if (serviceMode) EventLog::report(EventLog::UnexpectedFailure, {e.message(), std::to_string(e.code())});
     }
     return 0;
 }

@@ -1,6 +1,7 @@
 #include "core/service/Service.h"
 
 #include "core/service/ServiceControl.h"
+#include "logging/EventLog.h"
 #include "logging/LogFacade.h"
 #include "runtime/CriticalSection.h"
 #include "runtime/Event.h"
@@ -242,6 +243,7 @@ void Service::stopSequence() {
         s.status.dwServiceSpecificExitCode = 0;
     } catch (const Exception& e) {
         log("Uninitialization failed");
+        EventLog::report(EventLog::StopFailed, {e.message(), std::to_string(e.code())});
         s.status.dwWin32ExitCode = kServiceSpecificError;
         s.status.dwServiceSpecificExitCode = specificCode(e);
     }
@@ -252,14 +254,16 @@ void Service::stopSequence() {
 void Service::OnError(const Exception& error) {
     log("+ Service::OnError()");
     log(" Error - " + error.message() + " rc = " + std::to_string(error.code()));
+    EventLog::report(EventLog::StartFailed, {error.message(), std::to_string(error.code())});
     ServiceState& s = state();
     const Routine stop = reportStopPending();
     s.status.dwWin32ExitCode = kServiceSpecificError;
     s.status.dwServiceSpecificExitCode = kServiceSpecificError;
     try {
         runRoutine(stop);
-    } catch (const Exception&) {
+    } catch (const Exception& e) {
         log("Uninitialization failed");
+        EventLog::report(EventLog::StopFailed, {e.message(), std::to_string(e.code())});
     }
     s.status.dwCurrentState = SERVICE_STOPPED;
     report();

@@ -144,3 +144,73 @@ TEST_F(BasicLoggerTest, ClearDeletesTheFileAndAPlainNameGoesToTheWindowsDrive) {
     EXPECT_EQ(plain.path(), std::string(windows, 3) + fileName_);
     EXPECT_EQ(plain.lockName(), "QVLOG_" + fileName_);
 }
+
+// Two processes write through loggers with a small cap, one of them while rotations happen in
+// the other: both files stay under the cap, every line is whole, and what is left of each
+// writer is an unbroken run of its last lines (a rotation outside the lock, or a second rename
+// of a file another process just started, would lose lines in the middle or let a file grow).
+TEST_F(BasicLoggerTest, RotationAtTheCapKeepsTheNewestLinesAcrossProcesses) {
+    const uint64_t cap = 4000;
+    const int count = 300;
+    const std::string olderPath = path_.substr(0, path_.size() - 4) + ".old.log";
+    const std::string ready[2] = {logtest::uniqueName("tolvex-ready-a-"), logtest::uniqueName("tolvex-ready-b-")};
+    const std::string startName = logtest::uniqueName("tolvex-start-");
+    UniqueHandle start(CreateEventA(nullptr, TRUE, FALSE, startName.c_str()));
+    UniqueHandle readyEvents[2];
+    UniqueHandle helpers[2];
+    const char* tags[2] = {"first", "second"};
+    for (int i = 0; i < 2; ++i) {
+        readyEvents[i].reset(CreateEventA(nullptr, TRUE, FALSE, ready[i].c_str()));
+        helpers[i] = logtest::startHelper("--helper capped \"" + path_ + "\" " + std::to_string(cap) + " " + ready[i] + " " +
+                                          startName + " " + std::to_string(count) + " " + tags[i]);
+        ASSERT_TRUE(helpers[i].valid());
+        ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(readyEvents[i].get(), 30000));
+    }
+    SetEvent(start.get());
+    for (const UniqueHandle& helper : helpers) EXPECT_EQ(0u, logtest::waitHelper(helper, 60000));
+
+    const std::string older = logtest::readFile(olderPath);
+    const std::string current = logtest::readFile(path_);
+    DeleteFileA(olderPath.c_str());
+    EXPECT_LE(older.size(), cap);
+    EXPECT_LE(current.size(), cap);
+    EXPECT_GT(older.size(), cap / 2) << "the file was never rotated";
+    std::vector<std::string> lines = logtest::splitLines(older);
+    const std::vector<std::string> newer = logtest::splitLines(current);
+    lines.insert(lines.end(), newer.begin(), newer.end());
+    const std::regex whole(R"(^\d{4}/\d{2}/\d{2}-\S+ pid=[0-9a-f]+ tid=[0-9a-f]+ BidiService +(first|second) (\d+)$)");
+    std::map<std::string, std::vector<int>> seen;
+    for (const std::string& line : lines) {
+        std::smatch m;
+        ASSERT_TRUE(std::regex_match(line, m, whole)) << line;
+        seen[m[1].str()].push_back(std::stoi(m[2].str()));
+    }
+    for (const auto& writer : seen) {
+        const std::vector<int>& numbers = writer.second;
+        EXPECT_EQ(count - 1, numbers.back()) << writer.first;
+        for (size_t i = 1; i < numbers.size(); ++i) ASSERT_EQ(numbers[i - 1] + 1, numbers[i]) << writer.first;
+    }
+}
+
+// A reader that keeps the full file open without delete sharing blocks the rename: lines are
+// dropped rather than let the file pass its cap, and writing resumes once the reader lets go.
+TEST_F(BasicLoggerTest, ALineThatWouldPassTheCapIsDroppedWhileTheFileCannotBeRotated) {
+    BasicLogger logger(path_, 25, 300);
+    EXPECT_EQ(path_.substr(0, path_.size() - 4) + ".old.log", logger.olderPath());
+    for (int i = 0; i < 3; ++i) logger.write(LoggerComponent("BidiService", 1), 1, "line " + std::to_string(i));
+    const size_t full = logtest::readFile(path_).size();
+    ASSERT_LE(full, 300u);
+    {
+        UniqueFileHandle reader(CreateFileA(path_.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                            OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(reader.valid());
+        for (int i = 3; i < 8; ++i) logger.write(LoggerComponent("BidiService", 1), 1, "line " + std::to_string(i));
+        EXPECT_LE(logtest::readFile(path_).size(), 300u);
+    }
+    logger.write(LoggerComponent("BidiService", 1), 1, "after the reader");
+    const std::string current = logtest::readFile(path_);
+    EXPECT_NE(std::string::npos, current.find("after the reader"));
+    EXPECT_LE(current.size(), 300u);
+    EXPECT_NE(std::string::npos, logtest::readFile(logger.olderPath()).find("line "));
+    DeleteFileA(logger.olderPath().c_str());
+}

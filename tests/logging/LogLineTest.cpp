@@ -54,4 +54,8 @@ TEST(LogLine, FileLockAndSwitchNames) {
     EXPECT_EQ(logLockName("plain.log"), "QVLOG_plain.log");
     EXPECT_EQ(logSwitchKeyPath("Quorvel"), "Software\\Quorvel\\BcxComponents\\");
     EXPECT_EQ(logSwitchKeyPath(""), "Software\\Quorvel\\BcxComponents\\");
+    EXPECT_EQ(olderLogPath("C:\\ProgramData\\Qv__BcxComponents.log"), "C:\\ProgramData\\Qv__BcxComponents.old.log");
+    EXPECT_EQ(olderLogPath("C:\\X\\TRACE.LOG"), "C:\\X\\TRACE.old.LOG");
+    EXPECT_EQ(olderLogPath("C:\\X\\trace.txt"), "C:\\X\\trace.txt.old");
+    EXPECT_EQ(olderLogPath("log"), "log.old");
 }

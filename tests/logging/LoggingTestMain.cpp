@@ -3,6 +3,9 @@
 //   --helper write <prefix> <shortName> <readyEvent> <startEvent> <count> <component>
 //       sets the ready event, waits (bounded) for the start event, then logs count lines
 //       through the facade.
+//   --helper capped <path> <maxBytes> <readyEvent> <startEvent> <count> <tag>
+//       like write, but through a BasicLogger of its own on path with that size cap; the
+//       lines read "<tag> <n>".
 //   --helper hold <lockName> <readyEvent> <releaseEvent>
 //       holds the named log mutex until the release event is set (bounded), then ends.
 // Otherwise it brands the facade with a prefix and short name unique to the run, runs the
@@ -111,6 +114,19 @@ int helperWrite(int argc, char** argv) {
     return 0;
 }
 
+int helperCapped(int argc, char** argv) {
+    if (argc != 9) return 2;
+    BasicLogger logger(argv[3], 25, std::strtoull(argv[4], nullptr, 10));
+    UniqueHandle ready(OpenEventA(EVENT_MODIFY_STATE, FALSE, argv[5]));
+    UniqueHandle start(OpenEventA(SYNCHRONIZE, FALSE, argv[6]));
+    if (!ready || !start) return 3;
+    SetEvent(ready.get());
+    if (WaitForSingleObject(start.get(), kHelperWaitMilliseconds) != WAIT_OBJECT_0) return 4;
+    const int count = std::atoi(argv[7]);
+    for (int i = 0; i < count; ++i) logger.write(LoggerComponent("BidiService", 1), 1, std::string(argv[8]) + " " + std::to_string(i));
+    return 0;
+}
+
 int helperHold(int argc, char** argv) {
     if (argc != 6) return 2;
     UniqueHandle mutex(CreateMutexA(nullptr, FALSE, argv[3]));
@@ -132,6 +148,7 @@ int main(int argc, char** argv) {
         const std::string mode = argv[2];
         if (mode == "write") return logtest::helperWrite(argc, argv);
         if (mode == "hold") return logtest::helperHold(argc, argv);
+        if (mode == "capped") return logtest::helperCapped(argc, argv);
         return 2;
     }
     logtest::g_prefix = logtest::uniqueName("QvT");

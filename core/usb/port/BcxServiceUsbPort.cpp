@@ -5,6 +5,7 @@
 #include "core/usb/port/ReopenPolicy.h"
 #include "export/common/PropertyAccessor.h"
 #include "export/common/PropertyText.h"
+#include "logging/EventLog.h"
 #include "logging/LogFacade.h"
 #include "runtime/Exception.h"
 
@@ -177,6 +178,7 @@ uint32_t BcxServiceUsbPort::read() {
     } catch (...) {
         // Nothing may leave a thread body; the port reads again after the next start.
         log("-BcxServiceUsbPort::read() failed");
+        EventLog::report(EventLog::PrinterReadFailed, {portName()});
         return 1359;
     }
 }

@@ -100,3 +100,42 @@ TEST_F(Program, OptionWordsInstallServeAClientAndUninstall) {
 }
 
 }  // namespace
+
+namespace {
+
+// A branding whose prefix and short name differ: the prefix names the service, its pipe and its
+// log file, the short name its display name and the log switch. The option word without its
+// dash is no option: the program runs as the service (from a console its dispatcher fails) and
+// installs nothing.
+TEST(ProgramBranding, PrefixNamesTheServiceShortNameItsDisplayAndAnUndashedWordRunsTheService) {
+    TolvexProgramRig rig;
+    rig.setUp("Tb", true, "Brand");
+    if (::testing::Test::HasFatalFailure()) return;
+    ASSERT_NE(rig.prefix, rig.shortName);
+    std::string out;
+    EXPECT_EQ(0u, rig.run("install", out));
+    EXPECT_EQ(0u, rig.state()) << "installed by an option word without its dash";
+    const std::string consoleLog = readFile(rig.logPath);
+    EXPECT_NE(std::string::npos, consoleLog.find("Commandline: install\r\n")) << consoleLog;
+    EXPECT_NE(std::string::npos, consoleLog.find("+Service::Run()"));
+
+    ASSERT_EQ(0u, rig.run("-install", out));
+    ASSERT_TRUE(rig.waitRunningAndAccepting());
+    const UniqueScHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
+    const UniqueScHandle service(OpenServiceA(manager.get(), (rig.prefix + "__tolvex").c_str(), SERVICE_QUERY_CONFIG));
+    ASSERT_TRUE(service);
+    alignas(QUERY_SERVICE_CONFIGA) BYTE buffer[8192] = {};
+    auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGA*>(buffer);
+    DWORD needed = 0;
+    ASSERT_TRUE(QueryServiceConfigA(service.get(), config, sizeof buffer, &needed));
+    EXPECT_EQ(rig.shortName + " Sorvane", std::string(config->lpDisplayName));
+    EXPECT_EQ("\"" + rig.program + "\"", std::string(config->lpBinaryPathName));
+
+    Data request;
+    IpcParameterWriter(request).functionId(2).string(IpcParameter::kDirectionIn, "");
+    Data reply;
+    EXPECT_EQ(0, TolvexClient::call(TolvexClient::servicePipeName(rig.prefix), request, reply, 10000));
+    rig.tearDown();
+}
+
+}  // namespace

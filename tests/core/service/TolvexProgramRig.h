@@ -50,11 +50,13 @@ inline std::string binFolder() { return moduleFolder() + "..\\..\\bin\\"; }
 
 class TolvexProgramRig {
 public:
-    // stem begins the run's prefix. With log, the run's log switch is set. Failures are fatal
-    // gtest failures: the caller checks HasFatalFailure().
-    void setUp(const std::string& stem, bool log = true) {
+    // stem begins the run's prefix; shortNameStem, when given, a short name of its own (else the
+    // short name is the prefix). With log, the run's log switch is set. Failures are fatal gtest
+    // failures: the caller checks HasFatalFailure().
+    void setUp(const std::string& stem, bool log = true, const std::string& shortNameStem = "") {
         using namespace TolvexProgramFiles;
         prefix = unique(stem);
+        shortName = shortNameStem.empty() ? prefix : unique(shortNameStem);
         service = prefix + "__tolvex";
         folder = expand("%TEMP%\\") + prefix + "\\";
         logPath = expand("%ALLUSERSPROFILE%\\") + prefix + "__BcxComponents.log";
@@ -68,10 +70,11 @@ public:
         writeFile("communicationconfig.xml",
                   "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<config>\n  <VendorRegistryName>" + prefix +
                       "</VendorRegistryName>\n  <ManufacturerPrefix>" + prefix + "</ManufacturerPrefix>\n  <Manufacturer>" +
-                      prefix + "</Manufacturer>\n  <ManufacturerShortName>" + prefix +
+                      prefix + "</Manufacturer>\n  <ManufacturerShortName>" + shortName +
                       "</ManufacturerShortName>\n</config>\n");
         HKEY key = nullptr;
-        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, ("Software\\" + prefix + "\\BcxComponents\\").c_str(),
+        // The log switch lives under the short name.
+        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, ("Software\\" + shortName + "\\BcxComponents\\").c_str(),
                                                  0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr));
         const DWORD on = log ? 1 : 0;
         RegSetValueExA(key, "startLog", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&on), sizeof on);
@@ -83,6 +86,7 @@ public:
         std::string ignored;
         run("-uninstall", ignored);
         RegDeleteTreeA(HKEY_LOCAL_MACHINE, ("Software\\" + prefix).c_str());
+        if (shortName != prefix) RegDeleteTreeA(HKEY_LOCAL_MACHINE, ("Software\\" + shortName).c_str());
         DeleteFileA(logPath.c_str());
         DeleteFileA(serviceLogPath.c_str());
         for (const std::string& file : files_) DeleteFileA(file.c_str());
@@ -181,7 +185,7 @@ public:
     }
 
     // logPath: what the program writes when run from here; serviceLogPath: what the service writes.
-    std::string prefix, service, folder, program, logPath, serviceLogPath;
+    std::string prefix, shortName, service, folder, program, logPath, serviceLogPath;
 
 private:
     bool created_ = false;

@@ -1,7 +1,8 @@
 # GoogleTest for both trees and the tolvex_test() helper.
-#   tolvex_test(NAME SOURCES a.cpp b.cpp LIBS lib1 lib2 [WINDOWS_ONLY] [TIMEOUT seconds])
+#   tolvex_test(NAME SOURCES a.cpp b.cpp LIBS lib1 lib2 [WINDOWS_ONLY] [SERIAL] [TIMEOUT seconds])
 # Natively each test case becomes one ctest test; under Wine likewise, discovered when ctest
-# runs (not at build time), through the Wine wrapper.
+# runs (not at build time), through the Wine wrapper. SERIAL tests run while no other test does:
+# they change what the whole prefix sees (registered printer interfaces, print queues).
 if(NOT TOLVEX_TESTS)
   return()
 endif()
@@ -27,7 +28,7 @@ add_library(tolvex_test_main STATIC ${CMAKE_SOURCE_DIR}/tests/support/TestMain.c
 target_link_libraries(tolvex_test_main PUBLIC ${TOLVEX_GTEST})
 
 function(tolvex_test name)
-  cmake_parse_arguments(T "WINDOWS_ONLY" "TIMEOUT" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(T "WINDOWS_ONLY;SERIAL" "TIMEOUT" "SOURCES;LIBS" ${ARGN})
   if(T_WINDOWS_ONLY AND NOT WIN32)
     return()
   endif()
@@ -37,9 +38,13 @@ function(tolvex_test name)
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} ${TOLVEX_GMOCK} tolvex_test_main)
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${TOLVEX_TEST_BIN_DIR})
+  set(serial FALSE)
+  if(T_SERIAL)
+    set(serial TRUE)
+  endif()
   gtest_discover_tests(${name}
     DISCOVERY_MODE PRE_TEST
     DISCOVERY_TIMEOUT 60
     WORKING_DIRECTORY ${TOLVEX_TEST_BIN_DIR}
-    PROPERTIES TIMEOUT ${T_TIMEOUT})
+    PROPERTIES TIMEOUT ${T_TIMEOUT} RUN_SERIAL ${serial})
 endfunction()

@@ -13,8 +13,7 @@ constexpr DWORD kIoctlGet1284Id = 0x220034;
 constexpr DWORD kMax1284Reply = 1024;
 }  // namespace
 
-SetupApiDeviceSource::SetupApiDeviceSource()
-    : list_(INVALID_HANDLE_VALUE), index_(0), haveDevice_(false), haveInterface_(false), device_(), interface_() {}
+SetupApiDeviceSource::SetupApiDeviceSource() : list_(INVALID_HANDLE_VALUE), nextDevice_(0), listEnded_(false) {}
 
 SetupApiDeviceSource::~SetupApiDeviceSource() {
     if (list_ != INVALID_HANDLE_VALUE) SetupDiDestroyDeviceInfoList(list_);
@@ -26,58 +25,74 @@ bool SetupApiDeviceSource::open() {
     return list_ != INVALID_HANDLE_VALUE;
 }
 
-bool SetupApiDeviceSource::select(uint32_t index, bool withInterface) {
-    if (list_ == INVALID_HANDLE_VALUE) return false;
-    if (!haveDevice_ || index_ != index) {
-        haveDevice_ = false;
-        haveInterface_ = false;
-        index_ = index;
-        device_ = SP_DEVINFO_DATA();
-        device_.cbSize = sizeof device_;
-        if (!SetupDiEnumDeviceInfo(list_, index, &device_)) return false;
-        haveDevice_ = true;
+SetupApiDeviceSource::Entry* SetupApiDeviceSource::entry(uint32_t index) {
+    if (list_ == INVALID_HANDLE_VALUE) return nullptr;
+    while (entries_.size() <= index && !listEnded_) {
+        Entry next = {};
+        next.device.cbSize = sizeof next.device;
+        if (!SetupDiEnumDeviceInfo(list_, nextDevice_++, &next.device)) {
+            listEnded_ = true;
+            break;
+        }
+        // A device may carry several printer interfaces (each with its own reference string and
+        // port number); asking for the first member only would leave the others' ports
+        // unreachable. A present device whose interfaces are all disabled adds none.
+        for (DWORD member = 0;; ++member) {
+            next.interface = SP_DEVICE_INTERFACE_DATA();
+            next.interface.cbSize = sizeof next.interface;
+            if (!SetupDiEnumDeviceInterfaces(list_, &next.device, &kUsbPrintInterfaceClass, member, &next.interface)) {
+                break;
+            }
+            entries_.push_back(next);
+        }
     }
-    if (withInterface && !haveInterface_) {
-        interface_ = SP_DEVICE_INTERFACE_DATA();
-        interface_.cbSize = sizeof interface_;
-        if (!SetupDiEnumDeviceInterfaces(list_, &device_, &kUsbPrintInterfaceClass, 0, &interface_)) return false;
-        haveInterface_ = true;
-    }
-    return true;
+    return index < entries_.size() ? &entries_[index] : nullptr;
 }
 
-bool SetupApiDeviceSource::device(uint32_t index) { return select(index, false); }
+bool SetupApiDeviceSource::device(uint32_t index) { return entry(index) != nullptr; }
 
-bool SetupApiDeviceSource::hasInterface(uint32_t index) { return select(index, true); }
+bool SetupApiDeviceSource::hasInterface(uint32_t index) { return entry(index) != nullptr; }
 
 bool SetupApiDeviceSource::keyValues(uint32_t index, std::vector<UsbKeyValue>& values) {
-    if (!select(index, true)) return false;
-    const HKEY opened = SetupDiOpenDeviceInterfaceRegKey(list_, &interface_, 0, KEY_QUERY_VALUE);
+    Entry* at = entry(index);
+    if (at == nullptr) return false;
+    const HKEY opened = SetupDiOpenDeviceInterfaceRegKey(list_, &at->interface, 0, KEY_QUERY_VALUE);
     if (opened == INVALID_HANDLE_VALUE || opened == nullptr) return false;
     RegistryKey key(opened);
     for (const std::string& name : key.getValueNames()) {
         UsbKeyValue value;
         value.name = name;
         value.type = key.getValueType(name);
-        if (value.type == UsbKeyValue::kDwordType && !key.getValue(name, value.dword)) continue;
+        if (value.type == UsbKeyValue::kDwordType) {
+            try {
+                if (!key.getValue(name, value.dword)) continue;
+            } catch (const Win32Exception& e) {
+                // Some other value of the key being malformed must not hide the port number.
+                if (e.code() != ERROR_DATATYPE_MISMATCH) throw;
+                value.type = 0;
+            }
+        }
         values.push_back(value);
     }
     return true;
 }
 
 std::string SetupApiDeviceSource::instanceId(uint32_t index) {
+    Entry* at = entry(index);
     char id[512] = {};
     DWORD required = 0;
-    if (!select(index, false) || !SetupDiGetDeviceInstanceIdA(list_, &device_, id, sizeof id, &required)) {
+    if (at == nullptr) TOLVEX_THROW_WIN32("SetupDiGetDeviceInstanceId failed", ERROR_NO_MORE_ITEMS);
+    if (!SetupDiGetDeviceInstanceIdA(list_, &at->device, id, sizeof id, &required)) {
         TOLVEX_THROW_WIN32("SetupDiGetDeviceInstanceId failed", GetLastError());
     }
     return std::string(id);
 }
 
 std::string SetupApiDeviceSource::devicePath(uint32_t index) {
-    if (!select(index, true)) TOLVEX_THROW_WIN32("SetupDiGetInterfaceDeviceDetail failed ", GetLastError());
+    Entry* at = entry(index);
+    if (at == nullptr) TOLVEX_THROW_WIN32("SetupDiGetInterfaceDeviceDetail failed ", ERROR_NO_MORE_ITEMS);
     DWORD size = 0;
-    if (!SetupDiGetDeviceInterfaceDetailA(list_, &interface_, nullptr, 0, &size, nullptr) &&
+    if (!SetupDiGetDeviceInterfaceDetailA(list_, &at->interface, nullptr, 0, &size, nullptr) &&
         GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
         TOLVEX_THROW_WIN32("Should return ERROR_INSUFFICIENT_BUFFER", GetLastError());
     }
@@ -88,7 +103,7 @@ std::string SetupApiDeviceSource::devicePath(uint32_t index) {
     std::vector<DWORD> storage(size / sizeof(DWORD) + 2, 0);
     auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_A*>(storage.data());
     detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
-    if (!SetupDiGetDeviceInterfaceDetailA(list_, &interface_, detail, size, nullptr, nullptr)) {
+    if (!SetupDiGetDeviceInterfaceDetailA(list_, &at->interface, detail, size, nullptr, nullptr)) {
         TOLVEX_THROW_WIN32("SetupDiGetInterfaceDeviceDetail failed ", GetLastError());
     }
     return std::string(detail->DevicePath);

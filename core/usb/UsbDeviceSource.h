@@ -21,9 +21,10 @@ public:
 
     // Builds the list; false when it cannot be built.
     virtual bool open() = 0;
-    // Whether a device exists at index; false ends the list.
+    // Whether the list has an entry at index (a device, or one of a device's interfaces where a
+    // device may have several); false ends the list.
     virtual bool device(uint32_t index) = 0;
-    // Whether the device at index has a printer-class interface.
+    // Whether the entry at index has a printer-class interface.
     virtual bool hasInterface(uint32_t index) = 0;
     // The values of the interface's registry key; false when the key cannot be opened. Raises
     // Win32Exception when the values cannot be read.

@@ -12,13 +12,31 @@ namespace {
 constexpr const char* kComponent = "BidiComponent";
 constexpr DWORD kMaxJobs = 2500;
 
-bool sameText(const char* a, const std::string& b) {
-    if (a == nullptr) return false;
-    size_t i = 0;
-    for (; a[i] != '\0' && i < b.size(); ++i) {
+bool sameName(const std::string& a, const std::string& b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
         if (std::toupper(static_cast<unsigned char>(a[i])) != std::toupper(static_cast<unsigned char>(b[i]))) return false;
     }
-    return a[i] == '\0' && i == b.size();
+    return true;
+}
+
+// A pooled queue names several ports ("USB001,USB002") and the spooler sends each job to
+// whichever of them is free, so a job on it may be printing on this port.
+bool queueUsesPort(const char* ports, const std::string& portName) {
+    if (ports == nullptr || portName.empty()) return false;
+    const std::string list(ports);
+    size_t start = 0;
+    while (start <= list.size()) {
+        size_t end = list.find(',', start);
+        if (end == std::string::npos) end = list.size();
+        size_t first = start;
+        size_t last = end;
+        while (first < last && list[first] == ' ') ++first;
+        while (last > first && list[last - 1] == ' ') --last;
+        if (sameName(list.substr(first, last - first), portName)) return true;
+        start = end + 1;
+    }
+    return false;
 }
 
 void log(const std::string& text) { LogFacade::getInstance().log(kComponent, text); }
@@ -31,6 +49,12 @@ BidiUsbAdapter::~BidiUsbAdapter() {
     for (auto& entry : printerHandles_) {
         if (entry.second != nullptr) ClosePrinter(entry.second);
     }
+}
+
+std::vector<std::string> BidiUsbAdapter::queues() const {
+    std::vector<std::string> names;
+    for (const auto& entry : printerHandles_) names.push_back(entry.first);
+    return names;
 }
 
 void BidiUsbAdapter::openQueuesOf(const std::string& portName) {
@@ -46,7 +70,7 @@ void BidiUsbAdapter::openQueuesOf(const std::string& portName) {
     }
     const PRINTER_INFO_2A* printers = reinterpret_cast<const PRINTER_INFO_2A*>(buffer.data());
     for (DWORD i = 0; i < count; ++i) {
-        if (!sameText(printers[i].pPortName, portName) || printers[i].pPrinterName == nullptr) continue;
+        if (!queueUsesPort(printers[i].pPortName, portName) || printers[i].pPrinterName == nullptr) continue;
         HANDLE handle = nullptr;
         if (OpenPrinterA(printers[i].pPrinterName, &handle, nullptr) && handle != nullptr) {
             auto it = printerHandles_.find(printers[i].pPrinterName);

@@ -2,7 +2,6 @@
 // of real reads, replies and time-outs, refusals (model, spooler, detached), unplugging.
 // Every wait is bounded.
 #include "core/usb/port/BcxServiceUsbPort.h"
-#include "core/usb/port/BidiUsbAdapter.h"
 #include "core/usb/port/NpaPacketProtocol.h"
 #include "export/common/PropertyAccessor.h"
 #include "tests/core/usb/port/NpaTestLookup.h"
@@ -359,12 +358,4 @@ TEST_F(BcxServiceUsbPortTest, ConnectCyclesLeaveNoHandleBehind) {
     }
     const uintptr_t after = handleValueSettledTo(before, freshHandleValue);
     EXPECT_EQ(after, before);
-}
-
-TEST(BidiUsbAdapterTest, WithoutLocalQueuesOnThePortNothingPrints) {
-    // This host has no local printer queues: the probe must answer false and keep no handle.
-    BidiUsbAdapter adapter;
-    EXPECT_FALSE(adapter.isPrinting("USB001"));
-    EXPECT_FALSE(adapter.isPrinting("usb001"));
-    EXPECT_EQ(adapter.openQueues(), 0u);
 }

@@ -15,6 +15,8 @@
 #include "runtime/Exception.h"
 #include "runtime/Win32.h"
 
+#include <cstdio>
+
 namespace {
 
 const char kComponent[] = "BidiService";
@@ -44,7 +46,7 @@ std::string programPath() {
     return std::string(path, n);
 }
 
-void runService(const std::string& serviceName) {
+uint32_t runService(const std::string& serviceName) {
     Sessions& s = sessions();
     IpcControllerConfig config;
     DispatchWiring::wire(config, s.operations, AlertCallbackRegistry::getInstance());
@@ -58,7 +60,11 @@ void runService(const std::string& serviceName) {
         IPCController::ipcStop();
         ServiceEnvironment::teardown();
     });
-    Service::Run();
+    return Service::Run();
+}
+
+bool isHelpWord(const std::string& argument) {
+    return argument == "/?" || argument == "-?" || argument == "-h" || argument == "-help" || argument == "--help";
 }
 
 }  // namespace
@@ -68,7 +74,28 @@ ServiceNames ProgramEntry::composeNames(const std::string& prefix, const std::st
     return {prefix + "__tolvex", shortName + " Sorvane", "\"" + path + "\""};
 }
 
+std::string ProgramEntry::usage(const ServiceNames& names, const std::string& prefix, const std::string& shortName) {
+    const std::string keyOwner = shortName.empty() ? "Quorvel" : shortName;
+    return "usage: tolvex.exe -install | -uninstall | -debugInstall | -debugStart | -help\n"
+           "The tolvex service: a two-way channel between programs on this computer and USB printers.\n"
+           "\n"
+           "  -install       install the service \"" + names.serviceName + "\" (shown as \"" + names.displayName +
+           "\";\n"
+           "                 starts with the computer, runs as LocalSystem) and start it at once\n"
+           "  -uninstall     stop the service if it runs, then remove it\n"
+           "  -debugInstall  install the service without starting it\n"
+           "  -debugStart    start the installed service\n"
+           "  -help          this text\n"
+           "\n"
+           "Without an option the program is the service itself, as the service control manager\n"
+           "starts it. Clients reach it on \\\\.\\pipe\\" + prefix + IPCController::kPipeSuffix + ".\n"
+           "Its log is %ALLUSERSPROFILE%\\" + prefix + "__BcxComponents.log, written while the REG_DWORD\n"
+           "value startLog under HKEY_LOCAL_MACHINE\\Software\\" + keyOwner + "\\BcxComponents is above 0\n"
+           "(a change counts from the next line on).\n";
+}
+
 int ProgramEntry::run(int argc, char** argv) {
+    int exitCode = 0;
     try {
         ServiceEnvironment::create(&sessions().sink);
         LocalizeBase& branding = Localize::getInstance();
@@ -80,8 +107,13 @@ int ProgramEntry::run(int argc, char** argv) {
         const ServiceNames names =
             composeNames(branding.getManufacturerPrefix(), branding.getManufacturerShortName(), programPath());
 
-        if (argument.empty() || argument[0] != '-') {
-            runService(names.serviceName);
+        const std::string text =
+            usage(names, branding.getManufacturerPrefix(), branding.getManufacturerShortName());
+        if (isHelpWord(argument)) {
+            std::fputs(text.c_str(), stdout);
+        } else if (argument.empty() || argument[0] != '-') {
+            // Started from a console rather than by the control manager: say what the program is.
+            if (runService(names.serviceName) == ERROR_FAILED_SERVICE_CONTROLLER_CONNECT) std::fputs(text.c_str(), stdout);
         } else {
             const std::string option = argument.substr(1);
             if (option == "install") {
@@ -92,12 +124,15 @@ int ProgramEntry::run(int argc, char** argv) {
                 ServiceInstaller::debugInstall(names.serviceName, names.displayName, names.binaryPath);
             } else if (option == "debugStart") {
                 ServiceInstaller::startService(names.serviceName);
+            } else {
+                std::fprintf(stderr, "tolvex: unknown option '%s'\n%s", argument.c_str(), text.c_str());
+                exitCode = ERROR_INVALID_PARAMETER;
             }
         }
     } catch (const Exception& e) {
         log("Service could not be started.." + e.message());
     }
-    return 0;
+    return exitCode;
 }
 
 int main(int argc, char** argv) { return ProgramEntry::run(argc, argv); }

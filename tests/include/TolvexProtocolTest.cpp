@@ -159,6 +159,7 @@ TEST(TolvexProtocolHeader, ReturnCodesAreTheServicesOwn) {
         {"malformed string", TOLVEX_ERROR_INVALID_DATA, static_cast<uint32_t>(IpcParameter::kBadString)},
         {"empty request", TOLVEX_ERROR_BAD_COMMAND, static_cast<uint32_t>(BcxFunctionMapper::kEmptyRequest)},
         {"bad length", TOLVEX_ERROR_BAD_LENGTH, static_cast<uint32_t>(IpcParameter::kBadLength)},
+        {"printer took no bytes", TOLVEX_ERROR_WRITE_FAULT, NpaPacketProtocol::kWriteFault},
         {"no printer port", TOLVEX_ERROR_NOT_SUPPORTED, Printer::kNoPort},
         {"unknown setting", TOLVEX_ERROR_NOT_SUPPORTED, static_cast<uint32_t>(BcxFunctionMapper::kUnknownSetting)},
         {"bad argument", TOLVEX_ERROR_INVALID_PARAMETER, PrinterOperations::kBadArgument},
@@ -171,6 +172,7 @@ TEST(TolvexProtocolHeader, ReturnCodesAreTheServicesOwn) {
         {"limit reached", TOLVEX_ERROR_NO_SYSTEM_RESOURCES, PrinterOperations::kNoResources},
         {"registry full", TOLVEX_ERROR_NO_SYSTEM_RESOURCES, AlertCallbackRegistry::kFull},
         {"time-out", TOLVEX_ERROR_TIMEOUT, Printer::kTimedOut},
+        {"no reply in time", TOLVEX_ERROR_TIMEOUT, NpaPacketProtocol::kTimedOut},
         {"bad port name", TOLVEX_ERROR_UNKNOWN_PORT, PrinterOperations::kBadPortName},
     };
     expectEqual(std::begin(codes), std::end(codes));

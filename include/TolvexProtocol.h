@@ -115,11 +115,12 @@
  * Codes, in the order they are checked: 122 the text is too long; 123 the text names no local
  * pipe (plain text, another element name, another computer, a name breaking the rules of
  * TOLVEX_MAX_CALLBACK_PIPE_NAME); 5 the client id belongs to another user (or the caller is
- * unknown); 1450 no room for the callback record or the user's registrations; 6 no session the
- * caller has opened; 87 mask 0; 50 the session has no printer (or it does not speak NPA); 995
- * the session is ending; 22 the printer refused the registration; 1460 the printer did not
- * answer it; other exchange codes of TOLVEX_FN_EXCHANGE_NPA_PRINTER. On any code but 0 the
- * registration is not made (an earlier one of the same client stays). */
+ * unknown); 1450 no room for the client's callback record; 6 no session the caller has opened;
+ * 87 mask 0; 50 the session has no printer (or it does not speak NPA); 995 the session is
+ * ending; 1450 the user holds TOLVEX_MAX_REGISTRATIONS_PER_USER registrations; 22 the printer
+ * refused the registration; 1460 the printer did not answer it; other exchange codes of
+ * TOLVEX_FN_EXCHANGE_NPA_PRINTER. On any code but 0 the registration is not made (an earlier
+ * one of the same client stays), but the pipe is recorded for the client id all the same. */
 #define TOLVEX_FN_REGISTER_FOR_ALERTS_PRINTER 35u
 
 /* In: L client id (not read), L printer handle, S setting name, L value.

@@ -2,6 +2,7 @@
 
 #include "core/ipc/IpcCallbackMessage.h"
 #include "core/ipc/IpcConnectionCap.h"
+#include "include/TolvexProtocol.h"
 
 namespace {
 DWORD remainingOf(DWORD timeoutMs, ULONGLONG start) {
@@ -13,7 +14,7 @@ DWORD remainingOf(DWORD timeoutMs, ULONGLONG start) {
 namespace TolvexClient {
 
 std::string servicePipeName(const std::string& manufacturerPrefix) {
-    return manufacturerPrefix + "_BidiAlertDataChannel_";
+    return manufacturerPrefix + TOLVEX_PIPE_NAME_SUFFIX;
 }
 
 int32_t call(const std::string& pipeName, const Data& request, Data& reply, uint32_t timeoutMs) {

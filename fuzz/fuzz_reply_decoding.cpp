@@ -90,10 +90,12 @@ void Decode(CommandManager& manager, size_t index, const uint8_t* data, size_t s
         std::vector<uint8_t> revision;
         FUZZ_CHECK(accessor.GetByteArray(result, PropertyAccessor::NpaRevisionLevel, revision) == 0 &&
                    revision.size() == 3);
-        // A serial number that is not plain printable text is left out rather than break the text.
-        std::string serial;
-        if (accessor.GetString(result, PropertyAccessor::SerialNumber, serial) == 0) {
-            for (const char c : serial) FUZZ_CHECK(c >= 0x20 && c <= 0x7E && c != '<' && c != '>');
+        // A field that is not plain printable text is left out rather than break the text.
+        for (const char* field : {PropertyAccessor::Manufacturer, PropertyAccessor::Model, PropertyAccessor::SerialNumber}) {
+            std::string text;
+            if (accessor.GetString(result, field, text) == 0) {
+                for (const char c : text) FUZZ_CHECK(c >= 0x20 && c <= 0x7E && c != '<' && c != '>');
+            }
         }
     }
 

@@ -263,8 +263,9 @@ int32_t BcxFunctionMapper::setLongPrinter(const CallerIdentity& caller, IpcParam
     if (rc != 0) return stop(rc, reply);
     if (!equalsIgnoringCase(setting, "SET BIDI TIMEOUT")) return answer(kUnknownSetting, reply);
     // An exchange waits this long holding its printer's session lock, so every other client of
-    // the printer waits with it: no client may make that wait unbounded.
-    if (value > kMaxReplyTimeoutMs) return answer(kBadArgument, reply);
+    // the printer waits with it: no client may make that wait unbounded. 0 would fail every
+    // exchange at once, and callers who send it usually mean "no time-out".
+    if (value < kMinReplyTimeoutMs || value > kMaxReplyTimeoutMs) return answer(kBadArgument, reply);
     return answer(operations_.setTimeout(handle, value, caller), reply);
 }
 

@@ -31,7 +31,8 @@ public:
     static constexpr int32_t kNotLocalPipe = 123;  // ERROR_INVALID_NAME
     // A setting name the printer functions do not know.
     static constexpr int32_t kUnknownSetting = 50;
-    // The longest reply time-out a client may set, in milliseconds; above it: 87.
+    // The reply time-outs a client may set, in milliseconds; outside them: 87.
+    static constexpr uint32_t kMinReplyTimeoutMs = 1;
     static constexpr uint32_t kMaxReplyTimeoutMs = 120000;
 
     // log receives the lines about refused callers and limits reached (none when empty).

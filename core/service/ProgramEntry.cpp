@@ -16,6 +16,8 @@
 #include "runtime/Exception.h"
 #include "runtime/Win32.h"
 
+#include <cstdio>
+
 namespace {
 
 const char kComponent[] = "BidiService";
@@ -45,7 +47,7 @@ std::string programPath() {
     return std::string(path, n);
 }
 
-void runService(const std::string& serviceName) {
+uint32_t runService(const std::string& serviceName) {
     Sessions& s = sessions();
     IpcControllerConfig config;
     DispatchWiring::wire(config, s.operations, AlertCallbackRegistry::getInstance());
@@ -63,7 +65,11 @@ void runService(const std::string& serviceName) {
         ServiceEnvironment::teardown();
         EventLog::report(EventLog::ServiceStopped);
     });
-    Service::Run();
+    return Service::Run();
+}
+
+bool isHelpWord(const std::string& argument) {
+    return argument == "/?" || argument == "-?" || argument == "-h" || argument == "-help" || argument == "--help";
 }
 
 }  // namespace
@@ -73,9 +79,31 @@ ServiceNames ProgramEntry::composeNames(const std::string& prefix, const std::st
     return {prefix + "__tolvex", shortName + " Sorvane", "\"" + path + "\""};
 }
 
+std::string ProgramEntry::usage(const ServiceNames& names, const std::string& prefix, const std::string& shortName) {
+    const std::string keyOwner = shortName.empty() ? "Quorvel" : shortName;
+    return "usage: tolvex.exe -install | -uninstall | -debugInstall | -debugStart | -help\n"
+           "The tolvex service: a two-way channel between programs on this computer and USB printers.\n"
+           "\n"
+           "  -install       install the service \"" + names.serviceName + "\" (shown as \"" + names.displayName +
+           "\";\n"
+           "                 starts with the computer, runs as LocalSystem) and start it at once\n"
+           "  -uninstall     stop the service if it runs, then remove it\n"
+           "  -debugInstall  install the service without starting it\n"
+           "  -debugStart    start the installed service\n"
+           "  -help          this text\n"
+           "\n"
+           "Without an option the program is the service itself, as the service control manager\n"
+           "starts it. Clients reach it on \\\\.\\pipe\\" + prefix + IPCController::kPipeSuffix + ".\n"
+           "Its log is %ALLUSERSPROFILE%\\" + prefix + "__BcxComponents.log, written while the REG_DWORD\n"
+           "value startLog under HKEY_LOCAL_MACHINE\\Software\\" + keyOwner + "\\BcxComponents is above 0\n"
+           "(a change counts from the next line on).\n";
+}
+
 int ProgramEntry::run(int argc, char** argv) {
     const std::string argument = argc > 1 ? argv[1] : "";
-    const bool serviceMode = argument.empty() || argument[0] != '-';
+    const bool help = isHelpWord(argument);
+    const bool serviceMode = !help && (argument.empty() || argument[0] != '-');
+    int exitCode = 0;
     try {
         ServiceEnvironment::create(&sessions().sink);
         LocalizeBase& branding = Localize::getInstance();
@@ -86,11 +114,16 @@ int ProgramEntry::run(int argc, char** argv) {
         const ServiceNames names =
             composeNames(branding.getManufacturerPrefix(), branding.getManufacturerShortName(), programPath());
 
-        if (serviceMode) {
+        const std::string text =
+            usage(names, branding.getManufacturerPrefix(), branding.getManufacturerShortName());
+        if (help) {
+            std::fputs(text.c_str(), stdout);
+        } else if (serviceMode) {
             // Only the service writes to the event log; what the environment reported while it
             // came up goes out now.
             EventLog::setSource(names.serviceName);
-            runService(names.serviceName);
+            // Started from a console rather than by the control manager: say what the program is.
+            if (runService(names.serviceName) == ERROR_FAILED_SERVICE_CONTROLLER_CONNECT) std::fputs(text.c_str(), stdout);
         } else {
             const std::string option = argument.substr(1);
             if (option == "install") {
@@ -101,13 +134,16 @@ int ProgramEntry::run(int argc, char** argv) {
                 ServiceInstaller::debugInstall(names.serviceName, names.displayName, names.binaryPath);
             } else if (option == "debugStart") {
                 ServiceInstaller::startService(names.serviceName);
+            } else {
+                std::fprintf(stderr, "tolvex: unknown option '%s'\n%s", argument.c_str(), text.c_str());
+                exitCode = ERROR_INVALID_PARAMETER;
             }
         }
     } catch (const Exception& e) {
         log("Service could not be started.." + e.message());
         if (serviceMode) EventLog::report(EventLog::UnexpectedFailure, {e.message(), std::to_string(e.code())});
     }
-    return 0;
+    return exitCode;
 }
 
 int main(int argc, char** argv) { return ProgramEntry::run(argc, argv); }

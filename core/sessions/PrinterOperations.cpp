@@ -5,6 +5,7 @@
 #include "export/common/PropertyText.h"
 #include "runtime/Exception.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstring>
 
@@ -146,10 +147,20 @@ uint32_t PrinterOperations::enumSpecificPrinter(const std::string& portName, uin
     return 0;
 }
 
+bool PrinterOperations::isLanguageId(const std::string& languageId) {
+    if (languageId.empty()) return true;
+    const bool prefixed = languageId.size() > 2 && languageId[0] == '0' && (languageId[1] == 'x' || languageId[1] == 'X');
+    const std::string digits = languageId.substr(prefixed ? 2 : 0);
+    return !digits.empty() && digits.size() <= kMaxLanguageIdDigits &&
+           std::all_of(digits.begin(), digits.end(), [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; });
+}
+
 uint32_t PrinterOperations::setLanguageId(uint32_t handle, const std::string& languageId,
                                           const CallerIdentity& caller) {
-    // It becomes an element of the registration's property text.
-    if (holdsMarkup(languageId)) return kBadArgument;
+    // It becomes an element of the registration's property text, so no markup may pass, and the
+    // plug-in reads any character it does not know as a zero digit: "english" would reach the
+    // printer as language 0 without a word.
+    if (!isLanguageId(languageId)) return kBadArgument;
     std::shared_ptr<Printer> printer = openedSession(handle, caller);
     if (printer == nullptr) return kNoSuchHandle;
     printer->setLanguageId(languageId);

@@ -56,7 +56,10 @@ public:
     static uint32_t enumSpecificPrinter(const std::string& portName, uint32_t* handle);
     // True for the handle of some port "USB001" to "USB999".
     static bool isUsbPortHandle(uint32_t handle);
-    // 87 for a language id holding markup ('<' or '>').
+    // Empty, or 1 to kMaxLanguageIdDigits hexadecimal digits after an optional "0x" or "0X".
+    static bool isLanguageId(const std::string& languageId);
+    static constexpr size_t kMaxLanguageIdDigits = 8;
+    // 87 for a language id that isLanguageId refuses.
     uint32_t setLanguageId(uint32_t handle, const std::string& languageId,
                            const CallerIdentity& caller = CallerIdentity::localSystem());
     uint32_t setTimeout(uint32_t handle, uint32_t milliseconds,

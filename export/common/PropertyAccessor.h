@@ -34,6 +34,8 @@ public:
     static constexpr const char* MaxWritePacketSize = "<Name>MaxWritePacketSize</Name><Type>Long</Type><Access>Writeable</Access>";
     static constexpr const char* NpaRevisionLevel = "<Name>NpaRevisionLevel</Name><Type>ByteArray</Type><Access>Writeable</Access>";
     static constexpr const char* SerialNumber = "<Name>SerialNumber</Name><Type>String</Type><Access>ReadOnly</Access>";
+    static constexpr const char* Manufacturer = "<Name>Manufacturer</Name><Type>String</Type><Access>ReadOnly</Access>";
+    static constexpr const char* Model = "<Name>Model</Name><Type>String</Type><Access>ReadOnly</Access>";
     static constexpr const char* JobId = "<Name>JobId</Name><Type>Long</Type><Access>Writeable</Access>";
     static constexpr const char* PrinterLanguage = "<Name>PrinterLanguage</Name><Type>Long</Type><Access>Writeable</Access>";
     static constexpr const char* Component = "<Name>Component</Name><Type>String</Type><Access>Writeable</Access>";

@@ -5,6 +5,7 @@
 #include "interpreters/npa/NpaReplyReader.h"
 
 #include <algorithm>
+#include <iterator>
 
 namespace {
 
@@ -17,9 +18,11 @@ constexpr uint32_t kRevisionOffset = 6;
 constexpr uint32_t kRevisionLength = 3;
 constexpr uint32_t kPacketSizeOffset = 29;
 constexpr uint32_t kFieldsOffset = 39;
-constexpr int kSerialField = 2;  // the third length-prefixed field
+// The length-prefixed fields in their order, each with the property it is decoded into.
+const char* const kFieldDescriptors[] = {PropertyAccessor::Manufacturer, PropertyAccessor::Model,
+                                         PropertyAccessor::SerialNumber};
 
-// A serial number is shown to people and stored in a property text, which has no escaping:
+// These texts are shown to people and stored in a property text, which has no escaping:
 // anything but plain printable characters (markup characters included) would either be
 // unreadable or break the text's element structure.
 bool IsPlainText(const std::string& text) {
@@ -49,36 +52,34 @@ uint32_t DcSummaryCommand::DecodeReply(const Data& reply) {
         return kBadFormat;
     }
 
-    // The serial number sits in the third of a run of length-prefixed fields. Every field up to
-    // and including it must lie inside the reply; a reply cut inside them is a broken summary,
-    // and nothing of it is reported.
+    // Manufacturer, model and serial number are a run of length-prefixed fields. Every field
+    // must lie inside the reply; a reply cut inside them is a broken summary, and nothing of it
+    // is reported.
+    std::string fields[std::size(kFieldDescriptors)];
     uint32_t offset = kFieldsOffset;
-    uint8_t fieldLength = 0;
-    for (int field = 0; field < kSerialField; ++field) {
-        if (!reader.Byte(offset, fieldLength) || !reader.Holds(offset + 1, fieldLength)) {
+    for (std::string& field : fields) {
+        uint8_t fieldLength = 0;
+        if (!reader.Byte(offset, fieldLength) || !reader.Text(offset + 1, fieldLength, field)) {
             return kBadFormat;
         }
+        field = field.substr(0, field.find('\0'));
         offset += 1u + fieldLength;
     }
-    std::string serial;
-    if (!reader.Byte(offset, fieldLength) || !reader.Text(offset + 1, fieldLength, serial)) {
-        return kBadFormat;
-    }
-    serial = serial.substr(0, serial.find('\0'));
 
     const PropertyAccessor accessor;
     resultText_.clear();
     accessor.SetLong(resultText_, PropertyAccessor::MaxWritePacketSize, packetSize);
     accessor.SetByteArray(resultText_, PropertyAccessor::NpaRevisionLevel, reader.At(kRevisionOffset),
                           kRevisionLength);
-    // SerialNumber is read-only for clients (a request cannot set it), but this decoder is where
-    // the value comes from, and a status tool asks for the summary mostly to learn it; so it is
-    // written into the result text directly rather than through the refusing setter. Clients read
-    // it with the read-only descriptor, which getters accept.
-    if (IsPlainText(serial)) {
-        std::string serialName;
-        FindElement(PropertyAccessor::SerialNumber, PropertyAccessor::NameElement, serialName);
-        SetElement(resultText_, serialName, serial);
+    // The three are read-only for clients (a request cannot set them), but this decoder is where
+    // the values come from, and a status tool asks for the summary mostly to learn them; so they
+    // are written into the result text directly rather than through the refusing setter. Clients
+    // read them with the read-only descriptors, which getters accept.
+    for (std::size_t i = 0; i < std::size(fields); ++i) {
+        if (!IsPlainText(fields[i])) continue;
+        std::string name;
+        FindElement(kFieldDescriptors[i], PropertyAccessor::NameElement, name);
+        SetElement(resultText_, name, fields[i]);
     }
     return 0;
 }

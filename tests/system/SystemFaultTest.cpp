@@ -17,6 +17,7 @@
 #include "tests/core/ipc/IpcTestPipes.h"
 #include "tests/core/service/TolvexProgramRig.h"
 #include "tests/core/sessions/SimulatedPrinterRig.h"
+#include "tests/support/ChildProcess.h"
 #include "tools/simulator/NpaPrinterSimulator.h"
 #include "tools/tolvexctl/CtlMessages.h"
 
@@ -1137,3 +1138,40 @@ TEST_F(SystemFault, APortNameCarryingADevicePathIsRefusedAndItsPipesAreNeverOpen
 }
 
 }  // namespace
+
+// The example programs of examples/, built from the public header and Win32 alone, run as a
+// client developer runs them against the installed service.
+TEST_F(SystemFault, TheExampleClientsGetTheirAnswersAndAlertsFromTheInstalledService) {
+    const std::string examples = TolvexProgramFiles::binFolder() + "examples\\";
+    const ChildResult request = runChild(examples + "RequestClient.exe", "--prefix " + rig_.prefix + " USB001", 60000);
+    ASSERT_TRUE(request.finished) << request.output;
+    EXPECT_EQ(request.exitCode, 0u) << request.output;
+    EXPECT_NE(request.output.find("handle of USB001 = 0x2001\nopen: 0\nqueryAll reply (10 bytes): " +
+                                  CtlMessages::hex(kQueryAllReply) + "\nclose: 0\n"),
+              std::string::npos)
+        << request.output;
+
+    const ChildResult watcher =
+        runChild(examples + "AlertWatcher.exe", "--prefix " + rig_.prefix + " --count 2 --seconds 60 USB001", 90000, [&] {
+            if (!printer(1).waitForRegistered(true, 30000)) return;
+            printer(1).sendAlert();
+            printer(1).sendAlert();
+        });
+    ASSERT_TRUE(watcher.finished) << watcher.output;
+    EXPECT_EQ(watcher.exitCode, 0u) << watcher.output;
+    for (int n = 1; n <= 2; ++n) {
+        const Bytes alert = simulatedAlertNumber(n);
+        EXPECT_NE(watcher.output.find("alert " + std::to_string(n) + ": " + std::to_string(alert.size()) +
+                                      " bytes: " + CtlMessages::hex(alert) +
+                                      " | <Handler>AlertHandler</Handler><Handle>8193</Handle><ClientId>"),
+                  std::string::npos)
+            << watcher.output;
+    }
+    EXPECT_NE(watcher.output.find("2 alert(s)"), std::string::npos) << watcher.output;
+    // Each answer reached the service before the watcher let the instance go.
+    EXPECT_EQ(serviceLogLines("callback failed"), std::vector<std::string>());
+    // It unregistered and closed: the printer was told to stop, and no session is left.
+    EXPECT_TRUE(printer(1).waitForRegistered(false, 10000));
+    const Answer close = serviceCall(closeRequest(kUsb001));
+    EXPECT_EQ(close.code, 6) << "the watcher's open was given back";
+}

@@ -1,14 +1,15 @@
 #include "tools/bench/ServiceBench.h"
 
 #include "core/ipc/IpcOverlappedNamedPipe.h"
+#include "include/TolvexProtocol.h"
 #include "runtime/Exception.h"
 #include "tools/bench/BenchClock.h"
 #include "tools/bench/BenchNpaLookup.h"
 #include "tools/bench/FloorClient.h"
-#include "tools/tolvexctl/CtlCommandLine.h"
 #include "tools/tolvexctl/CtlMessages.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -103,8 +104,15 @@ int32_t ServiceLink::clientId(const std::string& name, uint32_t& id) {
     return rc != 0 ? rc : CtlMessages::longResult(request, reply, id);
 }
 
+namespace {
+// The bench names its ports itself, "USB" and three digits; the service refuses any other.
+uint32_t portHandle(const std::string& port) {
+    return port.size() > 3 ? TOLVEX_PORT_HANDLE(std::strtoul(port.c_str() + 3, nullptr, 10)) : 0;
+}
+}  // namespace
+
 int32_t ServiceLink::open(const std::string& port, uint32_t& handle) {
-    if (!CtlCommandLine::handleOfPort(port, handle)) return 1796;
+    handle = portHandle(port);
     return simple(CtlMessages::openPrinterEx(port, handle));
 }
 
@@ -196,11 +204,7 @@ bool ServiceBench::start(std::string& error) {
     return true;
 }
 
-uint32_t ServiceBench::handleOf(const std::string& port) {
-    uint32_t handle = 0;
-    CtlCommandLine::handleOfPort(port, handle);
-    return handle;
-}
+uint32_t ServiceBench::handleOf(const std::string& port) { return portHandle(port); }
 
 void ServiceBench::exchange(std::vector<BenchRow>& rows) {
     FloorClient floor;

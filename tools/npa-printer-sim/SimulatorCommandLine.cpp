@@ -152,6 +152,8 @@ bool SimulatorCommandLine::parse(const std::vector<std::string>& args, std::stri
             ok = flag(current().keepRegistrations);
         } else if (option == "--run-for") {
             ok = takeNumber(kMaxMs, runForMs);
+        } else if (option == "--no-input") {
+            ok = flag(noInput);
         } else if (option == "--quiet") {
             ok = flag(quiet);
         } else if (option == "--verbose") {
@@ -232,6 +234,8 @@ Printer behaviour
 
 Program
   --run-for MS           exit after MS milliseconds
+  --no-input             never read standard input: run until Ctrl+C or --run-for,
+                         also when started from a script in the background
   --quiet                print only start, stop and failures
   --verbose              also print every write
   --help, -h             this text
@@ -240,8 +244,8 @@ Commands on standard input (a console or a pipe), for every printer:
   alert      send an alert now          unplug       unplug
   replug     replug, forgetting         replug-keep  replug, keeping registrations
   status     print what each printer saw                quit         exit
-The program exits on Ctrl+C, on "quit", at the end of piped input, or when
---run-for expires.
+The program exits on Ctrl+C, on "quit", at the end of piped input (unless
+--no-input is given), or when --run-for expires.
 
 Example: two printers, the second slow and alerting every second
   npa-printer-sim --device-path \\.\pipe\QvSim\USB001 ^

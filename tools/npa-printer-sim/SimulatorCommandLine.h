@@ -35,6 +35,7 @@ public:
 
     std::vector<SimulatedPrinterOptions> printers;  // at least one after a successful parse
     uint32_t runForMs = 0;                          // 0: until Ctrl+C, "quit" or end of input
+    bool noInput = false;                           // standard input is never read
     bool quiet = false;
     bool verbose = false;
     bool help = false;

@@ -215,8 +215,12 @@ int SimulatorConsole::run() {
         printers_.push_back(std::move(p));
     }
     if (result == 0) {
-        print("Ctrl+C, \"quit\" or the end of piped input stops; type \"status\" to see what the printers saw.");
-        startInputReader();
+        if (commandLine_.noInput) {
+            print("Ctrl+C or --run-for stops; standard input is not read (--no-input).");
+        } else {
+            print("Ctrl+C, \"quit\" or the end of piped input stops; type \"status\" to see what the printers saw.");
+            startInputReader();
+        }
         const uint64_t end = commandLine_.runForMs > 0 ? start + commandLine_.runForMs : 0;
         for (;;) {
             const uint64_t now = GetTickCount64();

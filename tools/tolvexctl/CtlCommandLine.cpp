@@ -1,6 +1,7 @@
 #include "tools/tolvexctl/CtlCommandLine.h"
 
-#include <cctype>
+#include "include/TolvexProtocol.h"
+
 #include <cstddef>
 
 namespace {
@@ -10,52 +11,97 @@ using Command = CtlCommandLine::Command;
 struct CommandInfo {
     Command command;
     const char* name;
-    const char* help;
+    const char* synopsis;  // after "tolvexctl [--pipe NAME] "
+    const char* summary;   // its line in the overview
+    const char* details;
 };
 
 // Which commands open the printer themselves is part of each text: a tool developer must know
 // whether a setting survives the run.
 const CommandInfo kCommands[] = {
-    {Command::ClientId, "clientid",
-     "usage: tolvexctl [--pipe NAME] clientid\n"
-     "Asks the service for a new client id (BcxGetClientId) and prints it.\n"},
-    {Command::Enum, "enum",
-     "usage: tolvexctl [--pipe NAME] enum PORT\n"
-     "Asks the service for the printer handle of PORT (BcxEnumSpecificPrinter), e.g.\n"
-     "USB001 -> 0x2001, and prints it.\n"},
-    {Command::Open, "open",
-     "usage: tolvexctl [--pipe NAME] open PORT\n"
+    {Command::ClientId, "clientid", "clientid", "ask the service for a new client id",
+     "Asks the service for a client id (BcxGetClientId) and prints it. A client needs one to\n"
+     "register for alerts; it belongs to the user who asked.\n"},
+    {Command::Enum, "enum", "enum PORT", "print the printer handle of PORT",
+     "Asks the service for the printer handle of PORT (BcxEnumSpecificPrinter): USB001 gives\n"
+     "0x2001. A name that is not USB and three digits is refused with 1796.\n"},
+    {Command::Open, "open", "open PORT", "open a session on PORT and leave it open",
      "Opens a session on PORT (BcxOpenPrinterEx) and leaves it open when tolvexctl ends, so\n"
-     "that set-timeout and set-language have a session to act on. Opens are counted: each open\n"
-     "needs its close.\n"},
-    {Command::Close, "close",
-     "usage: tolvexctl [--pipe NAME] close PORT\n"
-     "Closes one open of PORT (BcxClosePrinter); the last close ends the session.\n"},
-    {Command::Exchange, "exchange",
-     "usage: tolvexctl [--pipe NAME] exchange PORT COMMAND [Name=Value ...]\n"
-     "Builds the NPA command COMMAND (e.g. queryAll, dcSummary, startJob, endJob JobId=5,\n"
-     "rawData Data=A5000550E08100FF) with the NPA plug-in beside tolvexctl, sends it with\n"
-     "BcxExchangeNpaPrinter, decodes the reply with the same command and prints each property\n"
-     "as 'Name = Value', then the reply bytes. Values are put into the request text as given\n"
-     "(Long: decimal; ByteArray: hex digits). Opens the printer before and closes it after.\n"},
-    {Command::Raw, "raw",
-     "usage: tolvexctl [--pipe NAME] raw PORT HEX\n"
+     "that set-timeout and set-language have a session to act on. Opens are counted per user:\n"
+     "each open needs its close.\n"},
+    {Command::Close, "close", "close PORT", "give back one open of PORT",
+     "Closes one open of PORT (BcxClosePrinter); the last close ends the session with its\n"
+     "registrations and settings.\n"},
+    {Command::Exchange, "exchange", "exchange PORT COMMAND [Name=Value ...]",
+     "send an NPA command built by the plug-in, print the decoded reply",
+     "Builds the NPA command COMMAND with the NPA plug-in beside tolvexctl, sends it with\n"
+     "BcxExchangeNpaPrinter, decodes the reply with the same command and prints each decoded\n"
+     "property as 'Name = Value', then the reply bytes. Values go into the request as given\n"
+     "(Long: decimal; ByteArray: hex digits). Opens the printer before and closes it after.\n"
+     "\n"
+     "Commands and what their replies decode to:\n"
+     "  queryAll                NpaResponse = 1 when the reply answers the request;\n"
+     "                          HbnResponse = 1 when the printer used the alternative answer\n"
+     "                          form (byte 7 F0 instead of the request's FF), else 0\n"
+     "  dcSummary               Manufacturer, Model, SerialNumber, MaxWritePacketSize (the\n"
+     "                          largest packet the printer takes), NpaRevisionLevel (3 bytes)\n"
+     "  getPrinterLanguage      PrinterLanguage (the printer's language code)\n"
+     "  queryAdapterVariables   one Component (Comp, Vid, Data) per adapter variable\n"
+     "  aioLock, aioSwathLock,  AioLocked = 1 when the printer granted the lock\n"
+     "  aioLegacyLock, aioUnlock\n"
+     "  setJobId TripletJobId=HEX, setLastDate LastDate=N, namePrintJob JobId=N JobName=...,\n"
+     "  rawData Data=HEX        sent as built; nothing is decoded\n"
+     "  startJob, endJob        refused by the service (5): jobs are the print path's business\n"
+     "  startNpaMode            not sent: the service puts the printer into NPA mode itself and\n"
+     "                          answers this request at once\n"
+     "DecodeReply = N is printed when a reply could not be decoded (1629: not an answer to\n"
+     "the request, 11: too short).\n"},
+    {Command::Raw, "raw", "raw PORT HEX", "send an NPA packet, print the reply bytes",
      "Sends the NPA packet HEX (e.g. \"a5 00 05 50 e0 81 00 ff\") with BcxExchangeNpaPrinter\n"
-     "and prints the reply bytes. Opens the printer before and closes it after.\n"},
-    {Command::Watch, "watch",
-     "usage: tolvexctl [--pipe NAME] watch PORT --mask M [--language ID] [--count N] [--for MS]\n"
+     "and prints the reply bytes. The service refuses packets that are not complete NPA packets\n"
+     "or that start or end a job (5). Opens the printer before and closes it after.\n"},
+    {Command::Watch, "watch", "watch PORT --mask M [--language ID] [--count N] [--for MS]",
+     "serve a callback pipe, register for alerts, print each alert",
      "Takes a client id, serves a callback pipe of its own, opens PORT, optionally sets the\n"
-     "language id, registers for the alerts of mask M (decimal or 0x...) and prints each alert\n"
-     "with a time stamp, its callback text and its bytes. Ends on Ctrl+C, after N alerts or\n"
-     "after MS milliseconds; then unregisters and closes the printer.\n"},
-    {Command::SetTimeout, "set-timeout",
-     "usage: tolvexctl [--pipe NAME] set-timeout PORT MS\n"
-     "Sets the reply time-out of PORT's session (BcxSetLongPrinter \"SET BIDI TIMEOUT\"), at most\n"
-     "120000. Acts on an open session only (see open): without one the service answers 6.\n"},
-    {Command::SetLanguage, "set-language",
-     "usage: tolvexctl [--pipe NAME] set-language PORT ID\n"
-     "Sets the language id of PORT's session (BcxSetStringPrinter \"SET LANGUAGE ID\"), e.g.\n"
-     "0x0409. Acts on an open session only (see open): without one the service answers 6.\n"},
+     "language id, registers for the alert classes of M and prints each alert with a time\n"
+     "stamp, its bytes and its callback text. Ends on Ctrl+C, after N alerts or after MS\n"
+     "milliseconds; then unregisters and closes the printer.\n"
+     "\n"
+     "M is a number (decimal or 0x...) or class names joined by ',' or '+':\n"
+     "  device-status       bits 0-9    0x000003FF\n"
+     "  extension           bits 10-18  0x0007FC00\n"
+     "  panel               bit 19      0x00080000\n"
+     "  extended            bit 20      0x00100000\n"
+     "  extended-language   bits 21-25  0x03E00000  (sends the language id along)\n"
+     "  all                             0x03FFFFFF\n"
+     "Each class is one registration packet; the bits of a class are its packet bits. The\n"
+     "printer is asked for the classes of all registered clients together, and every alert it\n"
+     "sends reaches every registered client, whatever that client's own mask.\n"},
+    {Command::SetTimeout, "set-timeout", "set-timeout PORT MS", "reply time-out of the session's next exchange",
+     "Sets the reply time-out (BcxSetLongPrinter \"SET BIDI TIMEOUT\") of the next exchange on\n"
+     "PORT's session, whichever client makes it; after it the time-out is 10000 ms again. MS is\n"
+     "1 to 120000 (the service answers 87 otherwise). Acts on an open session only (see open):\n"
+     "without one the service answers 6.\n"},
+    {Command::SetLanguage, "set-language", "set-language PORT ID", "language id for the next alert registration",
+     "Sets the language id (BcxSetStringPrinter \"SET LANGUAGE ID\") that the next alert\n"
+     "registration on PORT sends with the extended-language class: up to eight hex digits after\n"
+     "an optional 0x, e.g. 0x0409, or empty (the service answers 87 otherwise). Acts on an open\n"
+     "session only (see open): without one the service answers 6.\n"},
+    {Command::Help, "help", "help [COMMAND]", "this overview, or one command's help", ""},
+};
+
+struct MaskClass {
+    const char* name;
+    uint32_t mask;
+};
+
+const MaskClass kMaskClasses[] = {
+    {"device-status", TOLVEX_ALERT_DEVICE_STATUS},
+    {"extension", TOLVEX_ALERT_EXTENSION},
+    {"panel", TOLVEX_ALERT_PANEL},
+    {"extended", TOLVEX_ALERT_EXTENDED},
+    {"extended-language", TOLVEX_ALERT_EXTENDED_LANGUAGE},
+    {"all", TOLVEX_ALERT_ALL},
 };
 
 const CommandInfo* find(const std::string& name) {
@@ -100,35 +146,36 @@ const char* CtlCommandLine::nameOf(Command command) {
 std::string CtlCommandLine::usage() {
     std::string text =
         "usage: tolvexctl [--pipe NAME] COMMAND [ARGS]\n"
-        "       tolvexctl COMMAND --help\n"
-        "A client of the tolvex service. PORT is a USB port name such as USB001.\n"
-        "The exit code is the service's return code; 2 or another system code when the service\n"
-        "cannot be reached, 87 for a bad command line.\n\n"
+        "       tolvexctl help [COMMAND]   (or tolvexctl COMMAND --help)\n"
+        "A client of the tolvex service for printer-tool developers. PORT is a USB port name\n"
+        "such as USB001.\n\n"
         "Commands:\n";
-    for (const CommandInfo& info : kCommands) text += std::string("  ") + info.name + "\n";
-    text += "\nOptions:\n  --pipe NAME   service pipe name (default: brand prefix + \"_BidiAlertDataChannel_\")\n"
-            "  --help        this text, or a command's help after the command\n";
+    for (const CommandInfo& info : kCommands) {
+        const std::string synopsis = info.synopsis;
+        text += "  " + synopsis;
+        text += synopsis.size() < 22 ? std::string(24 - synopsis.size(), ' ') : "\n" + std::string(26, ' ');
+        text += std::string(info.summary) + "\n";
+    }
+    text +=
+        "\nOptions:\n"
+        "  --pipe NAME             the service pipe's name (default: brand prefix +\n"
+        "                          \"_BidiAlertDataChannel_\")\n"
+        "  --help                  this text, or a command's help after the command\n"
+        "\nExit codes (exit codes keep 8 bits, so the service's own code is always printed):\n"
+        "  0  the service answered 0\n"
+        "  1  the service answered another code: \"the service answered N: ...\" on stderr\n"
+        "  2  the command line is wrong; nothing was sent\n"
+        "  3  no answer from the service; the system code is printed (2: the service pipe does\n"
+        "     not exist, 1460: no answer in time, 109: closed without a reply)\n"
+        "  4  tolvexctl failed itself (the NPA plug-in could not be loaded, the callback pipe\n"
+        "     failed)\n";
     return text;
 }
 
 std::string CtlCommandLine::usage(Command command) {
     const CommandInfo* info = find(command);
-    return info != nullptr ? info->help : usage();
-}
-
-bool CtlCommandLine::handleOfPort(const std::string& port, uint32_t& handle) {
-    if (port.size() != 6) return false;
-    for (std::size_t i = 0; i < 3; ++i) {
-        if (std::toupper(static_cast<unsigned char>(port[i])) != "USB"[i]) return false;
-    }
-    uint32_t n = 0;
-    for (std::size_t i = 3; i < 6; ++i) {
-        if (!std::isdigit(static_cast<unsigned char>(port[i]))) return false;
-        n = n * 10 + static_cast<uint32_t>(port[i] - '0');
-    }
-    if (n == 0) return false;
-    handle = (n & 0x7FF) | 0x2000;
-    return true;
+    if (info == nullptr || command == Command::Help) return usage();
+    return std::string("usage: tolvexctl [--pipe NAME] ") + info->synopsis + "\n" + info->details;
 }
 
 bool CtlCommandLine::parseNumber(const std::string& text, uint32_t& value) {
@@ -144,6 +191,26 @@ bool CtlCommandLine::parseNumber(const std::string& text, uint32_t& value) {
         if (n > 0xFFFFFFFFull) return false;
     }
     value = static_cast<uint32_t>(n);
+    return true;
+}
+
+bool CtlCommandLine::parseMask(const std::string& text, uint32_t& mask) {
+    if (parseNumber(text, mask)) return true;
+    uint32_t combined = 0;
+    std::size_t at = 0;
+    for (;;) {
+        const std::size_t end = text.find_first_of(",+", at);
+        const std::string name = text.substr(at, end == std::string::npos ? std::string::npos : end - at);
+        const MaskClass* found = nullptr;
+        for (const MaskClass& c : kMaskClasses) {
+            if (name == c.name) found = &c;
+        }
+        if (found == nullptr) return false;
+        combined |= found->mask;
+        if (end == std::string::npos) break;
+        at = end + 1;
+    }
+    mask = combined;
     return true;
 }
 
@@ -197,6 +264,19 @@ bool CtlCommandLine::parse(const std::vector<std::string>& args, std::string& er
             operands.push_back(a);
         }
     }
+    if (command == Command::Help) {
+        if (operands.size() > 1) {
+            error = "help takes at most one command name";
+            return false;
+        }
+        const CommandInfo* info = operands.empty() ? nullptr : find(operands[0]);
+        if (!operands.empty() && info == nullptr) {
+            error = "unknown command '" + operands[0] + "'";
+            return false;
+        }
+        help = true;
+        command = info != nullptr ? info->command : Command::None;
+    }
     if (help) return true;
     if (command == Command::None) {
         error = "no command given";
@@ -222,11 +302,15 @@ bool CtlCommandLine::parse(const std::vector<std::string>& args, std::string& er
         if (name == "--language") {
             language = v;
             hasLanguage = true;
-        } else if (!parseNumber(v, name == "--mask" ? mask : name == "--count" ? count : forMs)) {
+        } else if (name == "--mask") {
+            if (!parseMask(v, mask)) {
+                error = "--mask takes a number or alert class names, not '" + v + "'; see tolvexctl help watch";
+                return false;
+            }
+            maskGiven = true;
+        } else if (!parseNumber(v, name == "--count" ? count : forMs)) {
             error = name + " takes a number, not '" + v + "'";
             return false;
-        } else if (name == "--mask") {
-            maskGiven = true;
         }
     }
 
@@ -236,16 +320,11 @@ bool CtlCommandLine::parse(const std::vector<std::string>& args, std::string& er
         error = name + " takes " +
                 (command == Command::Exchange ? std::string("PORT COMMAND [Name=Value ...]")
                                               : std::to_string(wanted) + " argument(s)") +
-                "; see tolvexctl " + name + " --help";
+                "; see tolvexctl help " + name;
         return false;
     }
-    if (wanted > 0) {
-        port = operands[0];
-        if (!handleOfPort(port, handle)) {
-            error = "'" + port + "' is not a USB port name such as USB001";
-            return false;
-        }
-    }
+    // The port name is the service's to judge: it answers 1796 for one it does not take.
+    if (wanted > 0) port = operands[0];
     switch (command) {
     case Command::Exchange:
         npaCommand = operands[1];
@@ -266,7 +345,7 @@ bool CtlCommandLine::parse(const std::vector<std::string>& args, std::string& er
         break;
     case Command::Watch:
         if (!maskGiven) {
-            error = "watch needs --mask M";
+            error = "watch needs --mask M; see tolvexctl help watch";
             return false;
         }
         break;

@@ -5,7 +5,9 @@
 #include "export/common/PropertyAccessor.h"
 #include "export/common/PropertyText.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <iterator>
 
 namespace {
 
@@ -29,32 +31,32 @@ namespace CtlMessages {
 
 Data getClientId(const std::string& clientName) {
     Data d;
-    IpcParameterWriter(d).functionId(kGetClientId).string(kIn, clientName);
+    IpcParameterWriter(d).functionId(TOLVEX_FN_GET_CLIENT_ID).string(kIn, clientName);
     return d;
 }
 
 Data openPrinterEx(const std::string& port, uint32_t handle) {
     Data d;
-    IpcParameterWriter(d).functionId(kOpenPrinterEx).longValue(kIn, kUnusedClientId).string(kIn, port).longValue(kIn, handle);
+    IpcParameterWriter(d).functionId(TOLVEX_FN_OPEN_PRINTER_EX).longValue(kIn, kUnusedClientId).string(kIn, port).longValue(kIn, handle);
     return d;
 }
 
 Data closePrinter(uint32_t handle) {
     Data d;
-    IpcParameterWriter(d).functionId(kClosePrinter).longValue(kIn, kUnusedClientId).longValue(kIn, handle);
+    IpcParameterWriter(d).functionId(TOLVEX_FN_CLOSE_PRINTER).longValue(kIn, kUnusedClientId).longValue(kIn, handle);
     return d;
 }
 
 Data enumSpecificPrinter(const std::string& port) {
     Data d;
-    IpcParameterWriter(d).functionId(kEnumSpecificPrinter).longValue(kIn, kUnusedClientId).string(kIn, port);
+    IpcParameterWriter(d).functionId(TOLVEX_FN_ENUM_SPECIFIC_PRINTER).longValue(kIn, kUnusedClientId).string(kIn, port);
     return d;
 }
 
 Data exchangeNpa(uint32_t handle, const std::vector<uint8_t>& packet, uint32_t replySize) {
     Data d;
     IpcParameterWriter(d)
-        .functionId(kExchangeNpaPrinter)
+        .functionId(TOLVEX_FN_EXCHANGE_NPA_PRINTER)
         .longValue(kIn, kUnusedClientId)
         .longValue(kIn, handle)
         .byteArray(kIn, packet.data(), packet.size())
@@ -66,7 +68,7 @@ Data exchangeNpa(uint32_t handle, const std::vector<uint8_t>& packet, uint32_t r
 Data registerForAlerts(uint32_t clientId, uint32_t handle, uint32_t mask, const std::string& callbackPipe) {
     Data d;
     IpcParameterWriter(d)
-        .functionId(kRegisterForAlertsPrinter)
+        .functionId(TOLVEX_FN_REGISTER_FOR_ALERTS_PRINTER)
         .longValue(kIn, clientId)
         .longValue(kIn, handle)
         .longValue(kIn, mask)
@@ -76,14 +78,14 @@ Data registerForAlerts(uint32_t clientId, uint32_t handle, uint32_t mask, const 
 
 Data unregisterForAlerts(uint32_t clientId, uint32_t handle) {
     Data d;
-    IpcParameterWriter(d).functionId(kUnregisterForAlertsPrinter).longValue(kIn, clientId).longValue(kIn, handle);
+    IpcParameterWriter(d).functionId(TOLVEX_FN_UNREGISTER_FOR_ALERTS_PRINTER).longValue(kIn, clientId).longValue(kIn, handle);
     return d;
 }
 
 Data setTimeout(uint32_t handle, uint32_t milliseconds) {
     Data d;
     IpcParameterWriter(d)
-        .functionId(kSetLongPrinter)
+        .functionId(TOLVEX_FN_SET_LONG_PRINTER)
         .longValue(kIn, kUnusedClientId)
         .longValue(kIn, handle)
         .string(kIn, "SET BIDI TIMEOUT")
@@ -94,7 +96,7 @@ Data setTimeout(uint32_t handle, uint32_t milliseconds) {
 Data setLanguage(uint32_t handle, const std::string& languageId) {
     Data d;
     IpcParameterWriter(d)
-        .functionId(kSetStringPrinter)
+        .functionId(TOLVEX_FN_SET_STRING_PRINTER)
         .longValue(kIn, kUnusedClientId)
         .longValue(kIn, handle)
         .string(kIn, "SET LANGUAGE ID")
@@ -136,6 +138,38 @@ int32_t exchangeResult(const Data& request, const Data& reply, std::vector<uint8
     buffer.resize(length);
     answer.swap(buffer);
     return 0;
+}
+
+bool isNpaModeRequest(const std::vector<uint8_t>& packet) {
+    const uint8_t mark[] = TOLVEX_NPA_MODE_MARK;
+    return packet.size() >= TOLVEX_NPA_MODE_MARK_OFFSET + sizeof mark &&
+           std::equal(std::begin(mark), std::end(mark), packet.begin() + TOLVEX_NPA_MODE_MARK_OFFSET);
+}
+
+const char* describe(int32_t code) {
+    switch (code) {
+    case 1: return "no printer behind the port, not registered, or the printer's pipes are closed";
+    case 2: return "the service pipe does not exist (is the service running?)";
+    case 5: return "refused: a packet clients may not send, or another user's client id";
+    case 6: return "no open session for this printer (open it first)";
+    case 13: return "malformed string in the request";
+    case 22: return "the printer refused the alert registration";
+    case 24: return "the request's lengths disagree with its bytes";
+    case 29: return "the printer took no bytes";
+    case 50: return "no NPA printer on this port (not NPA, detached), or unknown setting";
+    case 87: return "a value out of its range";
+    case 109: return "the service closed the connection without a reply";
+    case 122: return "reply buffer too small, or callback text too long";
+    case 123: return "callback pipe name refused";
+    case 170: return "the spooler is printing on this port";
+    case 995: return "the session ended or the service is stopping";
+    case 1359: return "internal error or malformed reply";
+    case 1450: return "a limit of the service was reached";
+    case 1460: return "timed out";
+    case 1629: return "not a packet or reply of this protocol";
+    case 1796: return "not a port name of the form USB and three digits";
+    default: return "";
+    }
 }
 
 std::string commandText(const std::string& command, const std::vector<std::pair<std::string, std::string>>& properties) {

@@ -2,6 +2,7 @@
 // The requests tolvexctl sends, the reading of their replies, and its output lines. Portable:
 // built on the message codec only, so every byte it puts on the pipe is tested natively.
 #include "export/common/Data.h"
+#include "include/TolvexProtocol.h"
 
 #include <cstdint>
 #include <string>
@@ -9,24 +10,13 @@
 
 namespace CtlMessages {
 
-// Function ids of the service's printer functions.
-constexpr uint16_t kGetClientId = 2;
-constexpr uint16_t kClosePrinter = 21;
-constexpr uint16_t kEnumSpecificPrinter = 25;
-constexpr uint16_t kExchangeNpaPrinter = 26;
-constexpr uint16_t kRegisterForAlertsPrinter = 35;
-constexpr uint16_t kSetLongPrinter = 38;
-constexpr uint16_t kSetStringPrinter = 39;
-constexpr uint16_t kUnregisterForAlertsPrinter = 42;
-constexpr uint16_t kOpenPrinterEx = 101;
+// The reply buffer an exchange asks for: the largest NPA packet, so no printer answer is cut.
+constexpr uint32_t kExchangeReplySize = TOLVEX_NPA_MAX_PACKET;
 
-// The reply buffer an exchange asks for: the largest NPA packet (a 16-bit length field plus the
-// start byte and the field itself), so no printer answer is ever cut.
-constexpr uint32_t kExchangeReplySize = 65538;
-
-// A reply that does not echo the request's id or lacks its return code (the service refused a
-// parameter of the request).
-constexpr int32_t kMalformedReply = 1359;
+// A reply that does not echo the request's id, lacks its return code (the service refused a
+// parameter of the request) or its results. Negative, so that no code of the service's is
+// mistaken for it.
+constexpr int32_t kMalformedReply = -1;
 
 Data getClientId(const std::string& clientName);
 Data openPrinterEx(const std::string& port, uint32_t handle);
@@ -46,6 +36,12 @@ int32_t longResult(const Data& request, const Data& reply, uint32_t& value);
 // The return code of an exchange and, on 0, the printer's bytes (the returned length of the
 // byte array). A returned length beyond the array gives kMalformedReply.
 int32_t exchangeResult(const Data& request, const Data& reply, std::vector<uint8_t>& answer);
+
+// True for the NPA-mode request (bytes 4 to 7 A4 5B A4 5B), which the service answers itself
+// without passing it to the printer.
+bool isNpaModeRequest(const std::vector<uint8_t>& packet);
+// What a return code means to a tolvexctl user, in a few words ("" for a code without a text).
+const char* describe(int32_t code);
 
 // The request property text for an NPA command: CommandName and the given properties, in order.
 std::string commandText(const std::string& command, const std::vector<std::pair<std::string, std::string>>& properties);

@@ -13,18 +13,19 @@
 
 namespace {
 
+using C = CtlCommandLine;
+
 constexpr uint32_t kCallMs = 30000;
-// An exchange may wait out the longest reply time-out a session can have (two minutes), and
-// then some for the session lock and the pipe.
-constexpr uint32_t kExchangeCallMs = 130000;
+// An exchange may wait out the longest reply time-out a session can have, and then some for the
+// session lock and the pipe.
+constexpr uint32_t kExchangeCallMs = TOLVEX_MAX_REPLY_TIMEOUT_MS + 10000;
 // How long one wait of watch for the service's callback lasts before the bounds are checked.
 constexpr uint32_t kWatchSliceMs = 1000;
-constexpr int kBadCommandLine = 87;
+// Failures of the callback pipe in a row after which watch gives up instead of spinning.
+constexpr int kMaxPipeFailures = 5;
 
 std::atomic<bool> watchActive{false};
 std::atomic<bool> watchInterrupted{false};
-// Failures of the callback pipe in a row after which watch gives up instead of spinning.
-constexpr int kMaxPipeFailures = 5;
 std::atomic<CallbackPipe*> watchedPipe{nullptr};
 
 std::string timeStamp() {
@@ -34,29 +35,6 @@ std::string timeStamp() {
     std::snprintf(text, sizeof text, "%04u-%02u-%02u %02u:%02u:%02u.%03u", t.wYear, t.wMonth, t.wDay, t.wHour,
                   t.wMinute, t.wSecond, t.wMilliseconds);
     return text;
-}
-
-const char* describe(int32_t code) {
-    switch (code) {
-    case 1: return "no printer behind the port, not registered, or not supported";
-    case 2: return "the service pipe does not exist (is the service running?)";
-    case 5: return "refused";
-    case 6: return "no open session for this printer (open it first)";
-    case 13: return "malformed string in the request";
-    case 24: return "request lengths disagree with its bytes";
-    case 50: return "printer not in NPA mode, detached, or unknown setting";
-    case 87: return "bad argument";
-    case 109: return "the service closed the connection without a reply";
-    case 122: return "reply buffer too small";
-    case 123: return "callback pipe name refused";
-    case 170: return "the spooler is printing on this port";
-    case 1168: return "property absent";
-    case 1359: return "internal error or malformed reply";
-    case 1460: return "timed out";
-    case 1629: return "not a packet or reply of this protocol";
-    case 1796: return "bad port name";
-    default: return "";
-    }
 }
 
 }  // namespace
@@ -72,88 +50,118 @@ bool TolvexCtl::interruptWatch() {
     return true;
 }
 
+void TolvexCtl::fail(int exitCode) {
+    if (exit_ == C::kExitOk) exit_ = exitCode;
+}
+
+int32_t TolvexCtl::refused(const std::string& what, int32_t code) {
+    std::fprintf(err_, "tolvexctl: %s: the service answered %d: %s\n", what.c_str(), code, CtlMessages::describe(code));
+    fail(C::kExitRefused);
+    return code;
+}
+
 int TolvexCtl::run() {
     try {
         // The branding gives both the service pipe's default name and the plug-in's file name.
-        if (line_.pipe.empty() || line_.command == CtlCommandLine::Command::Exchange) {
+        if (line_.pipe.empty() || line_.command == C::Command::Exchange) {
             Localize::createInstance(nullptr, folder_ + "tolvexctl.exe");
         }
         pipe_ = line_.pipe.empty() ? TolvexClient::servicePipeName(Localize::getInstance().getManufacturerPrefix())
                                    : line_.pipe;
-        using C = CtlCommandLine::Command;
         switch (line_.command) {
-        case C::ClientId: return clientId();
-        case C::Enum: return enumPort();
-        case C::Open: return open();
-        case C::Close: return close();
-        case C::Exchange: return exchange();
-        case C::Raw: return raw();
-        case C::Watch: return watch();
-        case C::SetTimeout: return setting(CtlMessages::setTimeout(line_.handle, line_.value));
-        case C::SetLanguage: return setting(CtlMessages::setLanguage(line_.handle, line_.text));
-        case C::None: break;
+        case C::Command::ClientId: clientId(); break;
+        case C::Command::Enum: enumPort(); break;
+        case C::Command::Open: open(); break;
+        case C::Command::Close: close(); break;
+        case C::Command::Exchange: exchange(); break;
+        case C::Command::Raw: raw(); break;
+        case C::Command::Watch: watch(); break;
+        case C::Command::SetTimeout:
+            if (resolvePort() == 0) setting(CtlMessages::setTimeout(handle_, line_.value));
+            break;
+        case C::Command::SetLanguage:
+            if (resolvePort() == 0) setting(CtlMessages::setLanguage(handle_, line_.text));
+            break;
+        case C::Command::None:
+        case C::Command::Help: fail(C::kExitUsage); break;
         }
-        return kBadCommandLine;
     } catch (const Exception& e) {
         std::fprintf(err_, "tolvexctl: %s (code %d)\n", e.message().c_str(), e.code());
-        return e.code() != 0 ? e.code() : 1359;
+        fail(C::kExitLocal);
     }
+    return exit_;
 }
 
 int32_t TolvexCtl::call(const Data& request, Data& reply, uint32_t timeoutMs) {
     const int32_t rc = TolvexClient::call(pipe_, request, reply, timeoutMs);
     if (rc != 0) {
-        std::fprintf(err_, "tolvexctl: cannot reach the service on \\\\.\\pipe\\%s: code %d %s\n", pipe_.c_str(), rc,
-                     describe(rc));
+        std::fprintf(err_, "tolvexctl: cannot reach the service on \\\\.\\pipe\\%s: system code %d: %s\n", pipe_.c_str(),
+                     rc, CtlMessages::describe(rc));
+        fail(C::kExitUnreachable);
     }
     return rc;
 }
 
-int32_t TolvexCtl::simple(const Data& request, const char* what) {
+int32_t TolvexCtl::simple(const Data& request, const std::string& what) {
     Data reply;
-    int32_t rc = call(request, reply, kCallMs);
+    const int32_t rc = call(request, reply, kCallMs);
     if (rc != 0) return rc;
-    rc = CtlMessages::returnCode(request, reply);
-    if (rc != 0) std::fprintf(err_, "tolvexctl: %s: code %d %s\n", what, rc, describe(rc));
-    return rc;
+    const int32_t code = CtlMessages::returnCode(request, reply);
+    if (code == CtlMessages::kMalformedReply) {
+        std::fprintf(err_, "tolvexctl: %s: the service's reply is malformed\n", what.c_str());
+        fail(C::kExitUnreachable);
+        return code;
+    }
+    return code != 0 ? refused(what, code) : 0;
 }
 
 int32_t TolvexCtl::longCall(const Data& request, const std::string& what, uint32_t& value) {
     Data reply;
-    int32_t rc = call(request, reply, kCallMs);
+    const int32_t rc = call(request, reply, kCallMs);
     if (rc != 0) return rc;
-    rc = CtlMessages::longResult(request, reply, value);
-    if (rc != 0) std::fprintf(err_, "tolvexctl: %s: code %d %s\n", what.c_str(), rc, describe(rc));
-    return rc;
+    const int32_t code = CtlMessages::longResult(request, reply, value);
+    if (code == CtlMessages::kMalformedReply) {
+        std::fprintf(err_, "tolvexctl: %s: the service's reply is malformed\n", what.c_str());
+        fail(C::kExitUnreachable);
+        return code;
+    }
+    return code != 0 ? refused(what, code) : 0;
 }
 
-int TolvexCtl::clientId() {
+int32_t TolvexCtl::clientId() {
     uint32_t id = 0;
     const int32_t rc = longCall(CtlMessages::getClientId("tolvexctl"), "clientid", id);
     if (rc == 0) std::fprintf(out_, "ClientId = %u\n", id);
     return rc;
 }
 
-int TolvexCtl::enumPort() {
-    uint32_t handle = 0;
-    const int32_t rc = longCall(CtlMessages::enumSpecificPrinter(line_.port), "enum " + line_.port, handle);
-    if (rc == 0) std::fprintf(out_, "%s = 0x%04x\n", line_.port.c_str(), handle);
+// The service judges port names and hands out their handles: whatever it refuses, tolvexctl
+// reports with the service's own code.
+int32_t TolvexCtl::resolvePort() {
+    return longCall(CtlMessages::enumSpecificPrinter(line_.port), "enum " + line_.port, handle_);
+}
+
+int32_t TolvexCtl::enumPort() {
+    const int32_t rc = resolvePort();
+    if (rc == 0) std::fprintf(out_, "%s = 0x%04x\n", line_.port.c_str(), handle_);
     return rc;
 }
 
-int TolvexCtl::open() {
-    const int32_t rc = simple(CtlMessages::openPrinterEx(line_.port, line_.handle), "open");
-    if (rc == 0) std::fprintf(out_, "%s open (handle 0x%04x)\n", line_.port.c_str(), line_.handle);
+int32_t TolvexCtl::open() {
+    int32_t rc = resolvePort();
+    if (rc == 0) rc = simple(CtlMessages::openPrinterEx(line_.port, handle_), "open " + line_.port);
+    if (rc == 0) std::fprintf(out_, "%s open (handle 0x%04x)\n", line_.port.c_str(), handle_);
     return rc;
 }
 
-int TolvexCtl::close() {
-    const int32_t rc = simple(CtlMessages::closePrinter(line_.handle), "close");
+int32_t TolvexCtl::close() {
+    int32_t rc = resolvePort();
+    if (rc == 0) rc = simple(CtlMessages::closePrinter(handle_), "close " + line_.port);
     if (rc == 0) std::fprintf(out_, "%s closed\n", line_.port.c_str());
     return rc;
 }
 
-int TolvexCtl::setting(const Data& request) {
+int32_t TolvexCtl::setting(const Data& request) {
     const int32_t rc = simple(request, CtlCommandLine::nameOf(line_.command));
     if (rc == 0) std::fprintf(out_, "%s: done\n", CtlCommandLine::nameOf(line_.command));
     return rc;
@@ -162,34 +170,44 @@ int TolvexCtl::setting(const Data& request) {
 // Opens are counted by the service, so a command that opens and closes around its work never
 // ends a session that `open` or another client holds.
 int32_t TolvexCtl::openForCommand() {
-    return simple(CtlMessages::openPrinterEx(line_.port, line_.handle), "open");
+    const int32_t rc = resolvePort();
+    return rc != 0 ? rc : simple(CtlMessages::openPrinterEx(line_.port, handle_), "open " + line_.port);
 }
 
-void TolvexCtl::closeAfterCommand() {
-    simple(CtlMessages::closePrinter(line_.handle), "close");
-}
+void TolvexCtl::closeAfterCommand() { simple(CtlMessages::closePrinter(handle_), "close " + line_.port); }
 
 int32_t TolvexCtl::exchangeBytes(const std::vector<uint8_t>& packet, std::vector<uint8_t>& answer) {
     int32_t rc = openForCommand();
     if (rc != 0) return rc;
-    const Data request = CtlMessages::exchangeNpa(line_.handle, packet);
+    const Data request = CtlMessages::exchangeNpa(handle_, packet);
     Data reply;
     rc = call(request, reply, kExchangeCallMs);
     if (rc == 0) {
         rc = CtlMessages::exchangeResult(request, reply, answer);
-        if (rc != 0) std::fprintf(err_, "tolvexctl: exchange: code %d %s\n", rc, describe(rc));
+        if (rc == CtlMessages::kMalformedReply) {
+            std::fprintf(err_, "tolvexctl: exchange: the service's reply is malformed\n");
+            fail(C::kExitUnreachable);
+        } else if (rc != 0) {
+            refused("exchange", rc);
+        }
     }
     closeAfterCommand();
     return rc;
 }
 
-int TolvexCtl::exchange() {
+void TolvexCtl::notSentLine() {
+    std::fprintf(out_, "Reply = none: the service answers this request itself and does not pass it to the printer "
+                       "(it puts the printer into NPA mode whenever it connects)\n");
+}
+
+int32_t TolvexCtl::exchange() {
     const std::string fileName = folder_ + Localize::getInstance().getManufacturerPrefix() + "__ovra.dll";
     std::unique_ptr<InterpreterDll> plugIn;
     try {
         plugIn.reset(new InterpreterDll(fileName));
     } catch (const Exception& e) {
-        std::fprintf(err_, "tolvexctl: cannot load the NPA plug-in %s: code %d\n", fileName.c_str(), e.code());
+        std::fprintf(err_, "tolvexctl: cannot load the NPA plug-in %s: system code %d\n", fileName.c_str(), e.code());
+        fail(C::kExitLocal);
         return e.code() != 0 ? e.code() : 126;
     }
     using Function = CommandManager* (*)();
@@ -197,26 +215,32 @@ int TolvexCtl::exchange() {
         reinterpret_cast<Function>(reinterpret_cast<void*>(plugIn->getProcAddress("GetCommandManager")))();
     if (manager == nullptr) {
         std::fprintf(err_, "tolvexctl: the NPA plug-in has no command manager\n");
-        return 1359;
+        fail(C::kExitLocal);
+        return TOLVEX_ERROR_INTERNAL_ERROR;
     }
     Command* command = manager->Create(CtlMessages::commandText(line_.npaCommand, line_.properties));
     if (command == nullptr || command->Size() == 0) {
         manager->Destroy(command);
-        std::fprintf(err_, "tolvexctl: '%s' is not an NPA command this plug-in builds (or its properties give no packet)\n",
+        std::fprintf(err_,
+                     "tolvexctl: '%s' is not an NPA command this plug-in builds (or its properties give no packet); "
+                     "see tolvexctl help exchange\n",
                      line_.npaCommand.c_str());
-        return kBadCommandLine;
+        fail(C::kExitUsage);
+        return TOLVEX_ERROR_INVALID_PARAMETER;
     }
     const std::vector<uint8_t> packet(command->Bytes(), command->Bytes() + command->Size());
     std::fprintf(out_, "Request = %s\n", CtlMessages::hex(packet).c_str());
     std::vector<uint8_t> answer;
     const int32_t rc = exchangeBytes(packet, answer);
-    if (rc == 0) {
+    if (rc == 0 && CtlMessages::isNpaModeRequest(packet)) {
+        notSentLine();
+    } else if (rc == 0) {
         const Data replyPacket(answer.data(), static_cast<uint32_t>(answer.size()));
         const uint32_t decoded = command->DecodeReply(replyPacket);
         for (const std::string& l : CtlMessages::propertyLines(command->ResultText())) std::fprintf(out_, "%s\n", l.c_str());
         // 1 is what a command without a decoder answers: nothing to report.
         if (decoded != 0 && decoded != 1) {
-            std::fprintf(out_, "DecodeReply = %u %s\n", decoded, describe(static_cast<int32_t>(decoded)));
+            std::fprintf(out_, "DecodeReply = %u %s\n", decoded, CtlMessages::describe(static_cast<int32_t>(decoded)));
         }
         std::fprintf(out_, "Reply = %s\n", CtlMessages::hex(answer).c_str());
     }
@@ -224,14 +248,18 @@ int TolvexCtl::exchange() {
     return rc;
 }
 
-int TolvexCtl::raw() {
+int32_t TolvexCtl::raw() {
     std::vector<uint8_t> answer;
     const int32_t rc = exchangeBytes(line_.packet, answer);
-    if (rc == 0) std::fprintf(out_, "Reply = %s\n", CtlMessages::hex(answer).c_str());
+    if (rc == 0 && CtlMessages::isNpaModeRequest(line_.packet)) {
+        notSentLine();
+    } else if (rc == 0) {
+        std::fprintf(out_, "Reply = %s\n", CtlMessages::hex(answer).c_str());
+    }
     return rc;
 }
 
-int TolvexCtl::watch() {
+int32_t TolvexCtl::watch() {
     uint32_t client = 0;
     int32_t rc = longCall(CtlMessages::getClientId("tolvexctl watch"), "clientid", client);
     if (rc != 0) return rc;
@@ -246,8 +274,8 @@ int TolvexCtl::watch() {
         return rc;
     }
     // The language id goes into the registration packet, so it has to be set before registering.
-    if (line_.hasLanguage) rc = simple(CtlMessages::setLanguage(line_.handle, line_.language), "set-language");
-    if (rc == 0) rc = simple(CtlMessages::registerForAlerts(client, line_.handle, line_.mask, pipe.name()), "register");
+    if (line_.hasLanguage) rc = simple(CtlMessages::setLanguage(handle_, line_.language), "set-language");
+    if (rc == 0) rc = simple(CtlMessages::registerForAlerts(client, handle_, line_.mask, pipe.name()), "register");
     if (rc != 0) {
         closeAfterCommand();
         watchActive.store(false);
@@ -285,13 +313,14 @@ int TolvexCtl::watch() {
             failures = 0;
         } else if (++failures >= kMaxPipeFailures) {
             pipeFailure = served;
-            std::fprintf(err_, "tolvexctl: watch: the callback pipe keeps failing: code %d\n", served);
+            std::fprintf(err_, "tolvexctl: watch: the callback pipe keeps failing: system code %d\n", served);
+            fail(C::kExitLocal);
             break;
         }
     }
     watchedPipe.store(nullptr);
 
-    rc = simple(CtlMessages::unregisterForAlerts(client, line_.handle), "unregister");
+    rc = simple(CtlMessages::unregisterForAlerts(client, handle_), "unregister");
     closeAfterCommand();
     watchActive.store(false);
     std::fprintf(out_, "%u alert(s)\n", seen);

@@ -1,7 +1,7 @@
 #pragma once
 // Runs one parsed tolvexctl command against the service and writes its results to out (errors
-// to err). run() returns the exit code: the service's return code, the system's code when the
-// service cannot be reached, or the plug-in's code when the NPA plug-in cannot be loaded.
+// to err). run() returns one of CtlCommandLine's exit codes; every code the service answered
+// other than 0, and every system code that kept the service from answering, is printed on err.
 #include "tools/tolvexctl/CtlCommandLine.h"
 
 #include "export/common/Data.h"
@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 class TolvexCtl {
 public:
@@ -22,29 +23,41 @@ public:
     static bool interruptWatch();
 
 private:
-    int clientId();
-    int enumPort();
-    int open();
-    int close();
-    int exchange();
-    int raw();
-    int watch();
-    int setting(const Data& request);
+    // Each returns 0 or the failing code, after the message and the exit code are set.
+    int32_t clientId();
+    int32_t enumPort();
+    int32_t open();
+    int32_t close();
+    int32_t exchange();
+    int32_t raw();
+    int32_t watch();
+    int32_t setting(const Data& request);
 
-    // Sends request; 0 with reply filled, or the transport's code after a message on err.
+    // Sends request: 0 with reply filled, or the transport's code (exit code 3, message).
     int32_t call(const Data& request, Data& reply, uint32_t timeoutMs);
-    // call() and the reply's return code; messages for every failure.
-    int32_t simple(const Data& request, const char* what);
-    // call() and the reply's one long result (a client id, a handle); messages for every failure.
+    // call() and the reply's return code; the message and exit code for a failure.
+    int32_t simple(const Data& request, const std::string& what);
+    // call() and the reply's one long result (a client id, a handle).
     int32_t longCall(const Data& request, const std::string& what, uint32_t& value);
-    // Opens the printer for a command that closes it again; 0 or the code (message written).
+    // The service's handle for the command line's port (handle_), or its refusal.
+    int32_t resolvePort();
+    // Opens the printer for a command that closes it again.
     int32_t openForCommand();
     void closeAfterCommand();
     int32_t exchangeBytes(const std::vector<uint8_t>& packet, std::vector<uint8_t>& answer);
+    // The line for an answer the service gave itself instead of the printer.
+    void notSentLine();
+
+    // Records the first failure's exit code; later failures keep it.
+    void fail(int exitCode);
+    // "tolvexctl: <what>: the service answered N: <meaning>" and exit code 1.
+    int32_t refused(const std::string& what, int32_t code);
 
     const CtlCommandLine& line_;
     std::string folder_;
     std::string pipe_;
     std::FILE* out_;
     std::FILE* err_;
+    uint32_t handle_ = 0;
+    int exit_ = CtlCommandLine::kExitOk;
 };

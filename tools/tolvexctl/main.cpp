@@ -1,6 +1,6 @@
 // tolvexctl: a command-line client of the tolvex service for printer-tool developers. The exit
-// code is the service's return code, a system code when the service cannot be reached, or 87 for
-// a bad command line.
+// codes are CtlCommandLine's: 0 done, 1 the service refused (its code is printed), 2 a bad
+// command line, 3 no answer from the service, 4 a failure of tolvexctl's own.
 #include "runtime/Win32.h"
 #include "tools/tolvexctl/CtlCommandLine.h"
 #include "tools/tolvexctl/TolvexCtl.h"
@@ -30,14 +30,12 @@ int main(int argc, char** argv) {
     CtlCommandLine line;
     std::string error;
     if (!line.parse(args, error)) {
-        std::fprintf(stderr, "tolvexctl: %s\nTry tolvexctl --help.\n", error.c_str());
-        return 87;  // ERROR_INVALID_PARAMETER
+        std::fprintf(stderr, "tolvexctl: %s\nTry tolvexctl help.\n", error.c_str());
+        return CtlCommandLine::kExitUsage;
     }
     if (line.help) {
-        std::fputs(line.command == CtlCommandLine::Command::None ? CtlCommandLine::usage().c_str()
-                                                                 : CtlCommandLine::usage(line.command).c_str(),
-                   stdout);
-        return 0;
+        std::fputs(CtlCommandLine::usage(line.command).c_str(), stdout);
+        return CtlCommandLine::kExitOk;
     }
     SetConsoleCtrlHandler(onConsoleControl, TRUE);
     TolvexCtl ctl(line, programFolder(), stdout, stderr);

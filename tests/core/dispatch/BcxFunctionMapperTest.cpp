@@ -114,9 +114,24 @@ TEST_F(BcxFunctionMapperTest, SessionFunctionsByteForByte) {
          Concat({id(38), RC(0)})},
         {"timeout above the bound", Concat({id(38), L(1), L(kHandle), S("SET BIDI TIMEOUT"), L(120001)}),
          Concat({id(38), RC(87)})},
+        {"timeout 0", Concat({id(38), L(1), L(kHandle), S("SET BIDI TIMEOUT"), L(0)}), Concat({id(38), RC(87)})},
+        {"timeout at the bounds", Concat({id(38), L(1), L(kHandle), S("SET BIDI TIMEOUT"), L(120000)}),
+         Concat({id(38), RC(0)})},
+        {"timeout 1", Concat({id(38), L(1), L(kHandle), S("SET BIDI TIMEOUT"), L(1)}), Concat({id(38), RC(0)})},
         {"trailing blank", Concat({id(38), L(1), L(kHandle), S("SET BIDI TIMEOUT "), L(1)}), Concat({id(38), RC(50)})},
         {"timeout, no session", Concat({id(38), L(1), L(0x2002), S("SET BIDI TIMEOUT"), L(1)}), Concat({id(38), RC(6)})},
         {"language", Concat({id(39), L(1), L(kHandle), S("Set Language Id"), S("de"), L(0)}), Concat({id(39), RC(0)})},
+        {"language 0x", Concat({id(39), L(1), L(kHandle), S("SET LANGUAGE ID"), S("0X0409"), L(0)}),
+         Concat({id(39), RC(0)})},
+        {"language eight digits", Concat({id(39), L(1), L(kHandle), S("SET LANGUAGE ID"), S("00000409"), L(0)}),
+         Concat({id(39), RC(0)})},
+        {"language none", Concat({id(39), L(1), L(kHandle), S("SET LANGUAGE ID"), S(""), L(0)}), Concat({id(39), RC(0)})},
+        {"language a word", Concat({id(39), L(1), L(kHandle), S("SET LANGUAGE ID"), S("english"), L(0)}),
+         Concat({id(39), RC(87)})},
+        {"language prefix alone", Concat({id(39), L(1), L(kHandle), S("SET LANGUAGE ID"), S("0x"), L(0)}),
+         Concat({id(39), RC(87)})},
+        {"language nine digits", Concat({id(39), L(1), L(kHandle), S("SET LANGUAGE ID"), S("0x000000409"), L(0)}),
+         Concat({id(39), RC(87)})},
         {"unknown string", Concat({id(39), L(1), L(kHandle), S("SET LANGUAGE"), S("de"), L(0)}),
          Concat({id(39), RC(50)})},
         {"language, no session", Concat({id(39), L(1), L(0x2002), S("SET LANGUAGE ID"), S("de"), L(0)}),
@@ -155,24 +170,35 @@ TEST_F(BcxFunctionMapperTest, ExchangesCarryTheRequestedSizeAndTheReturnedLength
     Bytes longer = query;
     longer.push_back(0xEE);
 
+    const uint32_t q = static_cast<uint32_t>(query.size());
+    const Bytes jobStart = Hex("A5 00 03 50 05 00");
+    const Bytes npaMode = Hex("A5 00 10 80 A4 5B A4 5B 10 EF A4 5B 11 EE 00 FF 13 EC 2E");
+    const Bytes zeros(8, 0);
     struct Case {
         const char* what;
         uint16_t function;
+        uint32_t handle;
         Bytes request;
+        uint32_t length;
         uint32_t size;
         Bytes reply;
     };
+    // Every answer but the malformed requests' carries the array (when there is one) and the
+    // returned length, failures included.
     const Case cases[] = {
-        {"npa", 26, longer, n + 40, Concat({id(26), RC(0), B(padded, 2), Out(n)})},
-        {"bidi", 27, query, n + 40, Concat({id(27), RC(0), B(padded, 2), Out(n)})},
-        {"npa size 0: 87, no array", 26, query, 0, Concat({id(26), RC(87), Out(0)})},
-        {"bidi size 0: 122, empty array", 27, query, 0, Concat({id(27), RC(122), B({}, 2), Out(n)})},
-        {"too small: zeros and the needed length", 26, query, 4, Concat({id(26), RC(122), B(Bytes(4, 0), 2), Out(n)})},
+        {"npa", 26, kHandle, longer, q, n + 40, Concat({id(26), RC(0), B(padded, 2), Out(n)})},
+        {"bidi", 27, kHandle, query, q, n + 40, Concat({id(27), RC(0), B(padded, 2), Out(n)})},
+        {"npa size 0: 87, no array", 26, kHandle, query, q, 0, Concat({id(26), RC(87), Out(0)})},
+        {"bidi size 0: 122, empty array", 27, kHandle, query, q, 0, Concat({id(27), RC(122), B({}, 2), Out(n)})},
+        {"too small: zeros and the needed length", 26, kHandle, query, q, 4, Concat({id(26), RC(122), B(Bytes(4, 0), 2), Out(n)})},
+        {"refused packet: zeros", 26, kHandle, jobStart, 6, 8, Concat({id(26), RC(5), B(zeros, 2), Out(0)})},
+        {"no session: zeros", 27, 0x2002, query, q, 8, Concat({id(27), RC(6), B(zeros, 2), Out(0)})},
+        {"empty packet: 87 with the array", 26, kHandle, {}, 0, 8, Concat({id(26), RC(87), B(zeros, 2), Out(0)})},
+        {"NPA-mode request: 0, nothing sent", 26, kHandle, npaMode, 19, 8, Concat({id(26), RC(0), B(zeros, 2), Out(0)})},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        const uint32_t length = static_cast<uint32_t>(query.size());
-        EXPECT_EQ(call(Concat({id(c.function), L(3), L(kHandle), B(c.request), L(length), L(c.size)})), c.reply);
+        EXPECT_EQ(call(Concat({id(c.function), L(3), L(c.handle), B(c.request), L(c.length), L(c.size)})), c.reply);
     }
 }
 

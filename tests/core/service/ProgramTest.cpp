@@ -5,6 +5,7 @@
 #include "core/ipc/IpcParameter.h"
 #include "core/ipc/IpcParameterWriter.h"
 #include "core/ipc/PipeIdentity.h"
+#include "include/TolvexProtocol.h"
 #include "runtime/UniqueHandle.h"
 #include "tests/core/service/TolvexProgramRig.h"
 
@@ -37,9 +38,6 @@ protected:
 
 TEST_F(Program, OptionWordsInstallServeAClientAndUninstall) {
     std::string out;
-    EXPECT_EQ(0u, run("-Install", out)) << "another case is no option word";
-    EXPECT_EQ(0u, state());
-
     EXPECT_EQ(0u, run("", out)) << "from a console the dispatcher fails";
     const std::string consoleLog = readFile(logPath_);
     // Wine lets a console process's dispatcher attach to whichever service the control manager
@@ -48,6 +46,7 @@ TEST_F(Program, OptionWordsInstallServeAClientAndUninstall) {
     ASSERT_NE(std::string::npos, consoleLog.find("-Service::Run() rc: "));
     if (consoleLog.find("-Service::Run() rc: 0\r\n") == std::string::npos) {
         EXPECT_NE(std::string::npos, consoleLog.find("Failed to start StartServiceCtrlDispatcher"));
+        EXPECT_NE(std::string::npos, out.find("usage: tolvex.exe")) << out;
     }
     EXPECT_NE(std::string::npos, consoleLog.find("Commandline: \r\n"));
 
@@ -97,6 +96,25 @@ TEST_F(Program, OptionWordsInstallServeAClientAndUninstall) {
     EXPECT_EQ("\r\n" + service_ + " is stopped.\r\n" + service_ + " is removed.\r\n", out);
     EXPECT_EQ(0u, run("-uninstall", out));
     EXPECT_EQ("", out);
+}
+
+TEST_F(Program, HelpAndUnknownOptionsPrintTheUsageWithTheServiceNameAndTheLog) {
+    struct Case {
+        const char* argument;
+        DWORD exitCode;
+    };
+    const Case cases[] = {{"-help", 0}, {"--help", 0}, {"/?", 0}, {"-Install", 87}, {"-frobnicate", 87}};
+    for (const Case& c : cases) {
+        std::string out;
+        EXPECT_EQ(c.exitCode, run(c.argument, out)) << c.argument;
+        EXPECT_NE(std::string::npos, out.find("-install       install the service \"" + prefix_ + TOLVEX_SERVICE_NAME_SUFFIX +
+                                              "\" (shown as \"" + prefix_ + " Sorvane\""))
+            << c.argument << "\n" << out;
+        EXPECT_NE(std::string::npos, out.find("and start it at once")) << c.argument;
+        EXPECT_NE(std::string::npos, out.find("%ALLUSERSPROFILE%\\" + prefix_ + "__BcxComponents.log")) << c.argument;
+        EXPECT_NE(std::string::npos, out.find("startLog under HKEY_LOCAL_MACHINE\\Software\\" + prefix_)) << c.argument;
+    }
+    EXPECT_EQ(0u, state()) << "nothing was installed";
 }
 
 }  // namespace

@@ -290,7 +290,7 @@ TEST_F(PrinterSessionTest, ALanguageIdChangeForcesAResend) {
     std::shared_ptr<Printer> printer = openUsb001();
     ASSERT_EQ(printer->RegisterForAlerts(AlertRegistration{0x1, 1, kHandle}), 0u);
     ASSERT_EQ(registrationsSent(), 1u);
-    EXPECT_EQ(operations.setLanguageId(kHandle, "fr"), 0u);
+    EXPECT_EQ(operations.setLanguageId(kHandle, "0x040C"), 0u);
     EXPECT_TRUE(printer->languageChanged());
     EXPECT_EQ(printer->RegisterForAlerts(AlertRegistration{0x1, 1, kHandle}), 0u);
     EXPECT_EQ(registrationsSent(), 2u);
@@ -298,14 +298,14 @@ TEST_F(PrinterSessionTest, ALanguageIdChangeForcesAResend) {
     const std::vector<std::string> texts = lookup.recorder.texts();
     ASSERT_EQ(texts.size(), 2u);
     EXPECT_EQ(PropertyAccessor().GetString(texts[1], PropertyAccessor::LanguageId, language), 0u);
-    EXPECT_EQ(language, "fr");
+    EXPECT_EQ(language, "0x040C");
     EXPECT_FALSE(printer->languageChanged());
     EXPECT_EQ(printer->RegisterForAlerts(AlertRegistration{0x1, 1, kHandle}), 0u);
     EXPECT_EQ(registrationsSent(), 2u);  // unchanged: nothing sent
     // The sent id was consumed: the same id again counts as a change.
-    EXPECT_EQ(operations.setLanguageId(kHandle, "fr"), 0u);
+    EXPECT_EQ(operations.setLanguageId(kHandle, "0x040C"), 0u);
     EXPECT_TRUE(printer->languageChanged());
-    EXPECT_EQ(operations.setLanguageId(0x2002, "fr"), 6u);
+    EXPECT_EQ(operations.setLanguageId(0x2002, "0x040C"), 6u);
     printer->UnregisterForAlerts(1);
 }
 

@@ -116,7 +116,7 @@ std::vector<uint8_t> Summary(const std::string& serialField) {
     return WithLength(reply);
 }
 
-TEST(DcSummaryDecode, PacketSizeRevisionAndSerialNumber) {
+TEST(DcSummaryDecode, PacketSizeRevisionManufacturerModelAndSerialNumber) {
     struct Case {
         std::string serialField;
         const char* serial;  // null: no SerialNumber in the result
@@ -135,6 +135,11 @@ TEST(DcSummaryDecode, PacketSizeRevisionAndSerialNumber) {
         std::vector<uint8_t> revision;
         EXPECT_EQ(PropertyAccessor().GetByteArray(result, PropertyAccessor::NpaRevisionLevel, revision), 0u);
         EXPECT_EQ(revision, Hex("01 02 03"));
+        std::string manufacturer, model;
+        EXPECT_EQ(PropertyAccessor().GetString(result, PropertyAccessor::Manufacturer, manufacturer), 0u) << result;
+        EXPECT_EQ(manufacturer, "AB");
+        EXPECT_EQ(PropertyAccessor().GetString(result, PropertyAccessor::Model, model), 0u) << result;
+        EXPECT_EQ(model, "C");
         std::string serial;
         const uint32_t found = PropertyAccessor().GetString(result, PropertyAccessor::SerialNumber, serial);
         if (c.serial != nullptr) {

@@ -152,3 +152,17 @@ TEST(NpaPrinterSimProgram, AnswersAHostPrintsTheRequestAndEndsWithItsInput) {
     EXPECT_EQ(program.waitForExit(10000), 0u);
     EXPECT_TRUE(program.waitForOutput("1 request(s) logged", 10000)) << program.text();
 }
+
+TEST(NpaPrinterSimProgram, WithNoInputTheEndOfStandardInputDoesNotEndIt) {
+    const std::string path = "\\\\.\\pipe\\QvSimProgram\\" + std::to_string(GetCurrentProcessId()) + "\\USB043";
+    constexpr DWORD kRunForMs = 1500;
+    const ULONGLONG start = GetTickCount64();
+    Program program("--device-path " + path + " --no-input --run-for " + std::to_string(kRunForMs));
+    ASSERT_TRUE(program.started());
+    program.closeInput();
+    // Only --run-for ends it: the end of its input (which ends a run without the option at once)
+    // is not read.
+    EXPECT_EQ(program.waitForExit(10000), 0u) << program.text();
+    EXPECT_GE(GetTickCount64() - start, kRunForMs);
+    EXPECT_TRUE(program.waitForOutput("standard input is not read", 10000)) << program.text();
+}

@@ -38,7 +38,7 @@ TEST(SimulatorCommandLine, GlobalPrinterAndCommandScopes) {
                             "--device-path", "\\\\.\\pipe\\QvSim\\USB002", "--ack", "2", "--ack-every", "50",
                             "--for", "queryAll", "--split-at", "3", "--join", "--for", "registerForPanelAlerts",
                             "--refuse-registration", "--for", "all", "--fragment", "4", "--silent",
-                            "--unplug-after", "700", "--replug-after", "300", "--keep-registrations", "--quiet"});
+                            "--unplug-after", "700", "--replug-after", "300", "--keep-registrations", "--quiet", "--no-input"});
     ASSERT_TRUE(p.ok) << p.error;
     ASSERT_EQ(p.line.printers.size(), 2u);
     const auto& first = p.line.printers[0];
@@ -69,6 +69,7 @@ TEST(SimulatorCommandLine, GlobalPrinterAndCommandScopes) {
     EXPECT_TRUE(second.keepRegistrations);
     EXPECT_EQ(p.line.runForMs, 5000u);
     EXPECT_TRUE(p.line.quiet);
+    EXPECT_TRUE(p.line.noInput);
 }
 
 TEST(SimulatorCommandLine, BadCommandLinesAreRefusedWithTheReason) {
@@ -105,7 +106,7 @@ TEST(SimulatorCommandLine, HelpDocumentsEveryOption) {
          {"--device-path", "--manufacturer", "--model", "--serial", "--max-packet", "--language", "--for", "--delay",
           "--never-reply", "--ack ", "--ack-every", "--split-at", "--join", "--fragment", "--refuse-registration",
           "--alert-before-reply", "--silent", "--alert-every", "--alert-always", "--unplug-after", "--replug-after",
-          "--keep-registrations", "--run-for", "--quiet", "--verbose", "--help"}) {
+          "--keep-registrations", "--run-for", "--no-input", "--quiet", "--verbose", "--help"}) {
         EXPECT_NE(usage.find(option), std::string::npos) << option;
     }
     for (int k = 0; k < static_cast<int>(NpaRequestKind::Malformed); ++k) {

@@ -1,10 +1,13 @@
 // tolvexctl's command line and messages: what it puts on the pipe byte for byte, how it reads
 // replies that lie about their lengths, and the lines it prints.
 #include "core/ipc/IpcParameterWriter.h"
+#include "include/TolvexProtocol.h"
 #include "tools/tolvexctl/CtlCommandLine.h"
 #include "tools/tolvexctl/CtlMessages.h"
 
 #include <gtest/gtest.h>
+
+#include <sstream>
 
 namespace {
 
@@ -23,25 +26,26 @@ TEST(CtlCommandLineTest, AcceptsEachCommandWithItsArguments) {
     struct Case {
         std::vector<std::string> args;
         C command;
-        uint32_t handle;
+        std::string port;  // passed on as given: the service judges it
     };
     const Case cases[] = {
-        {{"clientid"}, C::ClientId, 0},
-        {{"--pipe", "p1", "enum", "usb001"}, C::Enum, 0x2001},
-        {{"open", "USB999"}, C::Open, 0x23E7},
-        {{"close", "USB002"}, C::Close, 0x2002},
-        {{"exchange", "USB001", "endJob", "JobId=5", "Data=A5=1"}, C::Exchange, 0x2001},
-        {{"raw", "USB001", "a5 00:05-50"}, C::Raw, 0x2001},
-        {{"watch", "USB001", "--mask", "0x100400", "--language", "0x0409", "--count", "2", "--for", "500"}, C::Watch, 0x2001},
-        {{"set-timeout", "USB001", "5000"}, C::SetTimeout, 0x2001},
-        {{"set-language", "USB001", "0x0409"}, C::SetLanguage, 0x2001},
+        {{"clientid"}, C::ClientId, ""},
+        {{"--pipe", "p1", "enum", "LPT1"}, C::Enum, "LPT1"},
+        {{"open", "USB999"}, C::Open, "USB999"},
+        {{"close", "usb002"}, C::Close, "usb002"},
+        {{"exchange", "USB001", "endJob", "JobId=5", "Data=A5=1"}, C::Exchange, "USB001"},
+        {{"raw", "USB001", "a5 00:05-50"}, C::Raw, "USB001"},
+        {{"watch", "USB001", "--mask", "0x100400", "--language", "0x0409", "--count", "2", "--for", "500"}, C::Watch, "USB001"},
+        {{"set-timeout", "USB000", "0"}, C::SetTimeout, "USB000"},
+        {{"set-language", "USB001", "english"}, C::SetLanguage, "USB001"},
     };
     for (const Case& c : cases) {
         CtlCommandLine line;
         std::string error;
         ASSERT_TRUE(parse(c.args, line, error)) << c.args[0] << ": " << error;
         EXPECT_EQ(line.command, c.command);
-        EXPECT_EQ(line.handle, c.handle);
+        EXPECT_EQ(line.port, c.port);
+        EXPECT_FALSE(line.help);
     }
     CtlCommandLine line;
     std::string error;
@@ -56,20 +60,74 @@ TEST(CtlCommandLineTest, AcceptsEachCommandWithItsArguments) {
     EXPECT_EQ(line.count, 2u);
     ASSERT_TRUE(parse({"raw", "USB001", "a5 00:05-50"}, line = CtlCommandLine(), error));
     EXPECT_EQ(line.packet, (Bytes{0xA5, 0x00, 0x05, 0x50}));
-    ASSERT_TRUE(parse({"watch", "--help"}, line = CtlCommandLine(), error));
-    EXPECT_TRUE(line.help);
-    EXPECT_NE(CtlCommandLine::usage(C::Watch).find("--mask"), std::string::npos);
+}
+
+TEST(CtlCommandLineTest, HelpComesAsACommandOrAnOptionAndNamesEveryCommand) {
+    struct Case {
+        std::vector<std::string> args;
+        C helpFor;
+    };
+    const Case cases[] = {
+        {{"help"}, C::None}, {{"--help"}, C::None}, {{"help", "watch"}, C::Watch}, {{"watch", "--help"}, C::Watch},
+    };
+    for (const Case& c : cases) {
+        CtlCommandLine line;
+        std::string error;
+        ASSERT_TRUE(parse(c.args, line, error)) << error;
+        EXPECT_TRUE(line.help);
+        EXPECT_EQ(line.command, c.helpFor);
+    }
+    // Each command's overview entry has a description in the column after the synopses.
+    const std::string overview = CtlCommandLine::usage();
+    const std::size_t block = overview.find("Commands:\n");
+    std::istringstream lines(overview.substr(block, overview.find("\n\n", block) - block));
+    std::size_t described = 0;
+    for (std::string l; std::getline(lines, l);) {
+        if (l.size() > 26 && l.compare(24, 2, "  ") == 0 && l[26] != ' ') ++described;
+    }
+    const C commands[] = {C::ClientId, C::Enum, C::Open, C::Close, C::Exchange, C::Raw, C::Watch, C::SetTimeout,
+                          C::SetLanguage, C::Help};
+    EXPECT_EQ(described, std::size(commands)) << overview;
+    for (C command : commands) {
+        EXPECT_NE(overview.find(std::string("\n  ") + CtlCommandLine::nameOf(command)), std::string::npos);
+    }
+    EXPECT_NE(CtlCommandLine::usage(C::Watch).find("extended-language   bits 21-25"), std::string::npos);
+    EXPECT_NE(CtlCommandLine::usage(C::Exchange).find("HbnResponse"), std::string::npos);
+}
+
+TEST(CtlCommandLineTest, AlertMasksTakeNumbersOrClassNames) {
+    struct Case {
+        const char* text;
+        bool ok;
+        uint32_t mask;
+    };
+    const Case cases[] = {
+        {"1", true, 1},
+        {"0x3FF", true, 0x3FF},
+        {"device-status", true, TOLVEX_ALERT_DEVICE_STATUS},
+        {"panel,extended", true, TOLVEX_ALERT_PANEL | TOLVEX_ALERT_EXTENDED},
+        {"extension+extended-language", true, TOLVEX_ALERT_EXTENSION | TOLVEX_ALERT_EXTENDED_LANGUAGE},
+        {"all", true, 0x03FFFFFF},
+        {"panels", false, 0},
+        {"panel,", false, 0},
+        {"Panel", false, 0},
+        {"0x1FFFFFFFF", false, 0},
+    };
+    for (const Case& c : cases) {
+        uint32_t mask = 0;
+        EXPECT_EQ(CtlCommandLine::parseMask(c.text, mask), c.ok) << c.text;
+        EXPECT_EQ(mask, c.mask) << c.text;
+    }
 }
 
 TEST(CtlCommandLineTest, RefusesBadLinesWithAMessage) {
     const std::vector<std::vector<std::string>> cases = {
         {},
         {"frobnicate"},
+        {"help", "frobnicate"},
+        {"help", "watch", "open"},
         {"open"},
         {"open", "USB001", "extra"},
-        {"open", "LPT001"},
-        {"open", "USB000"},
-        {"open", "USB01"},
         {"exchange", "USB001"},
         {"exchange", "USB001", "endJob", "JobId"},
         {"exchange", "USB001", "endJob", "=5"},
@@ -78,6 +136,7 @@ TEST(CtlCommandLineTest, RefusesBadLinesWithAMessage) {
         {"raw", "USB001", ""},
         {"watch", "USB001"},
         {"watch", "USB001", "--mask", "0x1FFFFFFFF"},
+        {"watch", "USB001", "--mask", "panels"},
         {"watch", "USB001", "--mask", "1", "--count"},
         {"open", "USB001", "--mask", "1"},
         {"set-timeout", "USB001", "12ms"},
@@ -165,4 +224,9 @@ TEST(CtlMessagesTest, PrintsPropertiesAndBytesReadably) {
     EXPECT_EQ(CtlMessages::alertLine("T", "<Handler>AlertHandler</Handler>", Bytes{0xA5}),
               "T alert 1 bytes: a5 | <Handler>AlertHandler</Handler>");
     EXPECT_NE(CtlMessages::callbackPipeName(1, 2), CtlMessages::callbackPipeName(1, 3));
+    // The request the service answers itself, told by its bytes 4 to 7 only.
+    EXPECT_TRUE(CtlMessages::isNpaModeRequest({0xA5, 0x00, 0x10, 0x80, 0xA4, 0x5B, 0xA4, 0x5B, 0x10}));
+    EXPECT_TRUE(CtlMessages::isNpaModeRequest({0x00, 0x00, 0x00, 0x00, 0xA4, 0x5B, 0xA4, 0x5B}));
+    EXPECT_FALSE(CtlMessages::isNpaModeRequest({0xA5, 0x00, 0x10, 0x80, 0xA4, 0x5B, 0xA4}));
+    EXPECT_FALSE(CtlMessages::isNpaModeRequest({0xA5, 0x00, 0x05, 0x50, 0xA4, 0x5B, 0xA4, 0x5C}));
 }

@@ -91,18 +91,25 @@ TEST_F(TolvexCtlProcessTest, WatchPrintsAnAlertTheSimulatorSendsThenUnregisters)
     EXPECT_EQ(service_.table.size(), 0u);
 }
 
-TEST_F(TolvexCtlProcessTest, BadCommandsAndAMissingServiceGiveAMessageAndANonZeroCode) {
+TEST_F(TolvexCtlProcessTest, EachOutcomeHasItsOwnExitCodeAndTheServicesCodeIsPrinted) {
     struct Case {
         std::string args;
         DWORD exitCode;
         const char* message;
     };
+    const std::string pipe = "--pipe " + service_.pipeName();
     const Case cases[] = {
-        {"frobnicate", 87, "unknown command 'frobnicate'"},
-        {"--pipe " + service_.pipeName() + " exchange USB001 noSuchCommand", 87, "'noSuchCommand' is not an NPA command"},
-        {"--pipe " + uniquePipeName("absent") + " clientid", 2, "cannot reach the service"},
-        // No session is open: the service's own code comes back.
-        {"--pipe " + service_.pipeName() + " set-timeout USB001 5000", 6, "no open session"},
+        {"help", 0, "Exit codes"},
+        {"help watch", 0, "extended-language   bits 21-25"},
+        {"frobnicate", 2, "unknown command 'frobnicate'"},
+        {pipe + " exchange USB001 noSuchCommand", 2, "'noSuchCommand' is not an NPA command"},
+        {"--pipe " + uniquePipeName("absent") + " clientid", 3, "cannot reach the service"},
+        // No session is open, or the value is out of range: the service's own codes come back.
+        {pipe + " set-timeout USB001 5000", 1, "the service answered 6: no open session"},
+        {pipe + " set-timeout USB001 0", 1, "the service answered 87"},
+        {pipe + " enum LPT1", 1, "the service answered 1796"},
+        {pipe + " exchange USB001 dcSummary", 0, "Manufacturer = Quorvel\nModel = Q100 Series\n"},
+        {pipe + " exchange USB001 startNpaMode", 0, "Reply = none: the service answers this request itself"},
     };
     for (const Case& c : cases) {
         const ChildResult r = runTolvexctl(c.args);

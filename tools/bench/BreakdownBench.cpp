@@ -16,8 +16,8 @@
 #include "runtime/Thread.h"
 #include "tools/bench/BenchClock.h"
 #include "tools/bench/BenchNpaLookup.h"
+#include "tools/bench/BenchPrinter.h"
 #include "tools/bench/BenchStats.h"
-#include "tools/simulator/NpaPrinterSimulator.h"
 
 #include <atomic>
 #include <fstream>
@@ -247,7 +247,7 @@ void run(const BreakdownInputs& in, uint32_t iterations, std::vector<BenchRow>& 
     }
     pipeSteps(iterations, requestRead, replyWrite);
 
-    NpaPrinterSimulator printer(in.devicePath);
+    BenchPrinter printer(in.devicePath);
     BenchNpaLookup lookup;
     try {
         printer.start();
@@ -260,7 +260,7 @@ void run(const BreakdownInputs& in, uint32_t iterations, std::vector<BenchRow>& 
             const uint32_t rc = endpoints.open();
             const double t1 = benchNowUs();
             // The printer takes the next open only once it has accepted this one.
-            if (rc == 0 && printer.waitForHost(5000)) pipesOpen.push_back(t1 - t0);
+            if (rc == 0 && printer.waitForAccepted(2 * (i + 1), 5000)) pipesOpen.push_back(t1 - t0);
         }
         // The service's spooler probe, asked before every write to the printer.
         {

@@ -29,7 +29,7 @@ void IpcEndpointPipeMonitor::start() {
     }
     thread_ = std::move(thread);
     // Bounded by the thread itself: it sets the event first thing.
-    HANDLE waits[2] = {started_.handle(), thread_->handle()};
+    HANDLE waits[2] = {started_.handle(), thread_->endHandle()};
     WaitForMultipleObjects(2, waits, FALSE, INFINITE);
 }
 

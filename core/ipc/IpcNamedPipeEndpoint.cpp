@@ -9,8 +9,13 @@
 #include "export/common/PropertyText.h"
 #include "logging/LogFacade.h"
 #include "runtime/Exception.h"
+#include "runtime/ThreadPool.h"
 
 #include <cstring>
+
+// Every connection the service serves at once runs on a parked thread of the request path.
+static_assert(IpcTimeouts().maxConnections <= ThreadPool::kRequestPathBound,
+              "the request path's threads cover the connection cap");
 
 namespace {
 DWORD remainingOf(DWORD timeoutMs, ULONGLONG start) {
@@ -103,7 +108,7 @@ int32_t IpcNamedPipeEndpoint::start() {
     started_.store(false);
     int32_t rc = 0;
     try {
-        thread_.reset(new Thread(runnable_));
+        thread_.reset(new Thread(runnable_, &ThreadPool::requestPath()));
         thread_->start();
     } catch (const Exception& e) {
         // Never ran: nothing will finish it, so it is closed here for the reaper.

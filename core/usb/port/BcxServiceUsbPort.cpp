@@ -112,7 +112,13 @@ uint32_t BcxServiceUsbPort::beginReading() {
     uint32_t rc = 0;
     {
         std::lock_guard<std::mutex> guard(readerLock_);
-        if (readThread_ == nullptr) {
+        if (readThread_ != nullptr && abandoned_ && readThread_->waitForEnd(0)) releaseReaderLocked();
+        if (readThread_ != nullptr && abandoned_) {
+            // The old loop still uses the pipes object and the storage buffer; a second one
+            // cannot start before it has ended.
+            log("BcxServiceUsbPort::startReading() the previous read thread has not ended yet");
+            rc = kReaderStillEnding;
+        } else if (readThread_ == nullptr) {
             {
                 // A write may be under way on another thread: swap the pipes under its lock.
                 CriticalSectionLock writeGuard(writeLock_);
@@ -122,7 +128,7 @@ uint32_t BcxServiceUsbPort::beginReading() {
             stopEvent_.reset();
             readingFlag_ = 1;
             readRunnable_.reset(new RunnableMethod<BcxServiceUsbPort>(*this, &BcxServiceUsbPort::read));
-            readThread_.reset(new Thread(*readRunnable_));
+            readThread_.reset(new Thread(*readRunnable_, &ThreadPool::requestPath()));
             try {
                 readThread_->start();
             } catch (const Exception& e) {
@@ -138,37 +144,61 @@ uint32_t BcxServiceUsbPort::beginReading() {
     return rc;
 }
 
+void BcxServiceUsbPort::releaseReaderLocked() {
+    readThread_.reset();
+    readRunnable_.reset();
+    abandoned_ = false;
+    CriticalSectionLock writeGuard(writeLock_);
+    endpoint_.reset();
+}
+
 void BcxServiceUsbPort::stopReading() {
     log("+BcxServiceUsbPort::stopReading()");
     {
         std::lock_guard<std::mutex> guard(readerLock_);
-        if (readThread_ != nullptr) {
+        if (readThread_ != nullptr && abandoned_) {
+            // Already given its time once: it is collected if it has ended, never waited for again.
+            if (readThread_->waitForEnd(0)) releaseReaderLocked();
+        } else if (readThread_ != nullptr) {
             readingFlag_ = 0;
             stopEvent_.set();
             // The endpoint forgets a close when its next read starts, so a close that lands
             // between the loop's flag check and that read would be lost and the thread would
             // wait for data. Closing again until the thread has gone wakes such a read too.
-            DWORD waited = 0;
+            const DWORD bound = stopWaitMilliseconds_.load();
+            const ULONGLONG start = GetTickCount64();
             bool ended = false;
-            while (!ended && waited < kStopWaitMilliseconds + kStopGraceMilliseconds) {
+            for (;;) {
                 endpoint_->close();
                 ended = readThread_->waitForEnd(kStopPollMilliseconds);
-                waited += kStopPollMilliseconds;
+                if (ended || GetTickCount64() - start >= bound) break;
             }
-            if (!ended) {
-                // Last resort: something below the loop ignores every wake-up. Leaving it
-                // running would let it use the port after its owner has gone.
-                log("BcxServiceUsbPort::stopReading() read thread did not end; terminating it");
-                TerminateThread(readThread_->handle(), 0);
-                readThread_->waitForEnd(kStopWaitMilliseconds);
+            if (ended) {
+                releaseReaderLocked();
+            } else {
+                // Terminating it could leave the heap or a lock held and hang the whole process.
+                // The port refuses writes and cannot read again until the thread has ended; its
+                // owner keeps it alive until then (readerRunning()).
+                abandoned_ = true;
+                log("BcxServiceUsbPort::stopReading() the read thread did not end within " + std::to_string(bound) +
+                    " ms: it is left to end on its own");
             }
-            readThread_.reset();
-            readRunnable_.reset();
-            CriticalSectionLock writeGuard(writeLock_);
-            endpoint_.reset();
         }
     }
     log("-BcxServiceUsbPort::stopReading()");
+}
+
+bool BcxServiceUsbPort::readerRunning() const {
+    std::lock_guard<std::mutex> guard(readerLock_);
+    return readThread_ != nullptr && readThread_->isRunning();
+}
+
+bool BcxServiceUsbPort::waitReaderEnded(uint32_t milliseconds) {
+    std::lock_guard<std::mutex> guard(readerLock_);
+    if (readThread_ == nullptr) return true;
+    if (!readThread_->waitForEnd(milliseconds)) return false;
+    if (abandoned_) releaseReaderLocked();
+    return true;
 }
 
 uint32_t BcxServiceUsbPort::read() {
@@ -264,8 +294,8 @@ uint32_t BcxServiceUsbPort::exchangeLocked(Data& request) {
         request.SetStatus(170);
         return 170;
     }
-    if (endpoint_ == nullptr) {
-        // Not reading (suspended or stopped): the pipes are closed.
+    if (endpoint_ == nullptr || abandoned_) {
+        // Not reading (suspended, stopped, or a read thread still ending): the pipes are closed.
         request.SetStatus(1);
         request.SetCount(0);
     } else {

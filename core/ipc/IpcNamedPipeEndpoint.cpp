@@ -149,7 +149,8 @@ uint32_t IpcNamedPipeEndpoint::serve() {
             // Read once the request is in: the system identifies a pipe client only after it
             // has written.
             const CallerIdentity caller = PipeIdentity::client(pipe_.handle());
-            LogFacade::getInstance().log("BidiService", "IpcNamedPipeEndpoint::serve() caller " + caller.describe());
+            LogFacade& facade = LogFacade::getInstance();
+            if (facade.isEnabled()) facade.log("BidiService", "IpcNamedPipeEndpoint::serve() caller " + caller.describe());
             try {
                 rc = mapper_->dispatch(caller, request, reply);
             } catch (const Exception& e) {

@@ -79,7 +79,7 @@ void BidiUsbEndpoints::write(Data& request) {
     const BOOL ok = WriteFile(writeHandle_.get(), bytes, request.Size(), &written, nullptr);
     request.SetStatus(ok ? 0 : static_cast<int32_t>(GetLastError()));
     request.SetCount(static_cast<int32_t>(written));
-    log("-BidiUsbEndpoints::write(): errorCode=" + std::to_string(request.Status()));
+    if (LogFacade::getInstance().isEnabled()) log("-BidiUsbEndpoints::write(): errorCode=" + std::to_string(request.Status()));
 }
 
 uint32_t BidiUsbEndpoints::readOverlapped(Data& into) {

@@ -301,8 +301,10 @@ uint32_t BcxServiceUsbPort::exchangeLocked(Data& request) {
     } else {
         endpoint_->write(request);
     }
-    log("BcxServiceUsbPort::exchangeBidi() = bytesWritten=" + std::to_string(request.Count()) +
-        " data=" + FramingStep::hex(request));
+    if (logging()) {
+        log("BcxServiceUsbPort::exchangeBidi() = bytesWritten=" + std::to_string(request.Count()) +
+            " data=" + FramingStep::hex(request));
+    }
     // A failed write is a failure of this call too, not only of the request's status.
     return static_cast<uint32_t>(request.Status());
 }
@@ -346,6 +348,8 @@ void BcxServiceUsbPort::onWindowsUndock() {
 void BcxServiceUsbPort::onDeviceAttach() {
     log("+BcxServiceUsbPort::onDeviceAttach()");
     deviceAttached_ = true;
+    // Installing a printer makes its queue around its arrival.
+    spooler_.lookAgain();
     if (openCount_.count() > 0) {
         if (settleMilliseconds_ > 0) Sleep(settleMilliseconds_);
         if (beginReading() == 0) {

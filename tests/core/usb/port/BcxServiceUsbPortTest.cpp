@@ -36,7 +36,9 @@ struct FakeSpooler : SpoolerProbe {
         asked = portName;
         return busy.load();
     }
+    void lookAgain() override { ++arrivals; }
     std::atomic<bool> busy{false};
+    std::atomic<int> arrivals{0};
     std::string asked;
 };
 
@@ -319,6 +321,9 @@ TEST_F(BcxServiceUsbPortTest, UnpluggedWhileWaitingEndsIn1460ThenRefusalsUntilAt
     simulator_->clearBehaviours();
     port_->onDeviceAttach();
     EXPECT_TRUE(port_->isReading());
+    EXPECT_EQ(spooler_.arrivals.load(), 1);  // a queue made for the arrival is looked for at once
+    // Reading has restarted: writes need not wait for a later first connect.
+    EXPECT_TRUE(port_->readyEvent().isSignalled());
     ASSERT_TRUE(simulator_->waitForHost(kWaitMs));
     protocol_->setTimeout(kWaitMs);
     Data query = request("queryAll");
@@ -401,10 +406,27 @@ TEST_F(BcxServiceUsbPortTest, ConnectCyclesLeaveNoHandleBehind) {
     EXPECT_EQ(after, before);
 }
 
-TEST(BidiUsbAdapterTest, WithoutLocalQueuesOnThePortNothingPrints) {
+TEST(BidiUsbAdapterTest, WithoutLocalQueuesOnThePortNothingPrintsAndTheQueuesAreLookedForAtMostOnceASecond) {
     // This host has no local printer queues: the probe must answer false and keep no handle.
-    BidiUsbAdapter adapter;
-    EXPECT_FALSE(adapter.isPrinting("USB001"));
-    EXPECT_FALSE(adapter.isPrinting("usb001"));
+    uint64_t now = 5000;
+    BidiUsbAdapter adapter([&] { return now; });
+    const struct {
+        uint64_t advance;
+        bool arrival;
+        uint64_t lookups;
+    } steps[] = {
+        {0, false, 1},                                    // the first write looks
+        {0, false, 1},                                    // the next ones do not
+        {BidiUsbAdapter::kLookAgainMs - 1, false, 1},     // nor within the second
+        {1, false, 2},                                    // a second later it looks again
+        {0, true, 3},                                     // and at once after an arrival
+        {0, false, 3},
+    };
+    for (const auto& step : steps) {
+        now += step.advance;
+        if (step.arrival) adapter.lookAgain();
+        EXPECT_FALSE(adapter.isPrinting(step.lookups % 2 == 0 ? "usb001" : "USB001"));
+        EXPECT_EQ(adapter.lookups(), step.lookups) << "at " << now;
+    }
     EXPECT_EQ(adapter.openQueues(), 0u);
 }

@@ -75,7 +75,7 @@ uint32_t BcxServiceUsbPort::connectLocked() {
     if (!npaWrapping_) return 0;
     if (openCount_.count() == 0) {
         startReading();
-        readyEvent_.set();
+        setReady(true);
     }
     openCount_.addReference();
 
@@ -288,7 +288,8 @@ uint32_t BcxServiceUsbPort::exchangeLocked(Data& request) {
         request.SetStatus(50);
         return 50;
     }
-    if (!readyEvent_.isSignalled()) readyEvent_.wait(kReadyWaitMilliseconds);
+    // The flag mirrors the event: asking it costs no system call.
+    if (!ready_.load()) readyEvent_.wait(kReadyWaitMilliseconds);
     CriticalSectionLock guard(writeLock_);
     if (spooler_.isPrinting(portName_)) {
         request.SetStatus(170);
@@ -311,6 +312,16 @@ uint32_t BcxServiceUsbPort::exchangeLocked(Data& request) {
 
 void BcxServiceUsbPort::setNpaWrapping(bool on) { npaWrapping_ = on; }
 
+void BcxServiceUsbPort::setReady(bool ready) {
+    std::lock_guard<std::mutex> guard(readyLock_);
+    if (ready_.exchange(ready) == ready) return;
+    if (ready) {
+        readyEvent_.set();
+    } else {
+        readyEvent_.reset();
+    }
+}
+
 void BcxServiceUsbPort::setTransportString(const std::string& transportString) {
     CriticalSectionLock guard(connectLock_);
     transportString_ = transportString;
@@ -322,7 +333,7 @@ void BcxServiceUsbPort::setTransportString(const std::string& transportString) {
 void BcxServiceUsbPort::onWindowsSuspend() {
     log("+BcxServiceUsbPort::onWindowsSuspend()");
     stopReading();
-    readyEvent_.reset();
+    setReady(false);
     log("-BcxServiceUsbPort::onWindowsSuspend()");
 }
 
@@ -331,7 +342,7 @@ void BcxServiceUsbPort::onWindowsResume() {
     if (settleMilliseconds_ > 0) Sleep(settleMilliseconds_);
     const bool inUse = openCount_.count() > 0;
     const uint32_t rc = inUse ? beginReading() : 1;
-    readyEvent_.set();
+    setReady(true);
     // The printer may have been off while the computer slept. When the pipes did not open, the
     // read loop reopens them and reports the restart itself.
     if (inUse && rc == 0) notifyReadingRestored();
@@ -341,7 +352,7 @@ void BcxServiceUsbPort::onWindowsResume() {
 void BcxServiceUsbPort::onWindowsUndock() {
     log("+BcxServiceUsbPort::onWindowsUndock()");
     killReadThread();
-    readyEvent_.reset();
+    setReady(false);
     log("-BcxServiceUsbPort::onWindowsUndock()");
 }
 
@@ -355,7 +366,7 @@ void BcxServiceUsbPort::onDeviceAttach() {
         if (beginReading() == 0) {
             // The pipes are open again: writes need not wait for a later first connect. The
             // session's alert registrations go out through such writes right away.
-            readyEvent_.set();
+            setReady(true);
             notifyReadingRestored();
         }
     }
@@ -366,7 +377,7 @@ void BcxServiceUsbPort::onDeviceDetach() {
     log("+BcxServiceUsbPort::onDeviceDetach()");
     deviceAttached_ = false;
     stopReading();
-    readyEvent_.reset();
+    setReady(false);
     log("-BcxServiceUsbPort::onDeviceDetach()");
 }
 

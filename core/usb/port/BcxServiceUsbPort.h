@@ -94,6 +94,8 @@ private:
     void reopenEndpoints(ReopenPolicy& reopen);
     // With readerLock_ held, once the read thread has ended: its thread, runnable and pipes go.
     void releaseReaderLocked();
+    // Signals or resets readyEvent_, through the system only when its state changes.
+    void setReady(bool ready);
     uint32_t connectLocked();
     uint32_t exchangeLocked(Data& request);
 
@@ -119,6 +121,8 @@ private:
     ShortPacketQueue shortPacketQueue_;
     Event shortPacketEvent_;
     Event readyEvent_;
+    std::mutex readyLock_;  // keeps ready_ and readyEvent_ alike
+    std::atomic<bool> ready_{false};
     std::string endpointTransport_;
     // Present while reading: the pipes are released when the last user is done, so the device
     // (or another program) is free while the service does not need it. Guarded by writeLock_

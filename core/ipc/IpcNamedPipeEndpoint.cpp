@@ -80,7 +80,23 @@ std::unique_ptr<IpcNamedPipeEndpoint> IpcNamedPipeEndpoint::acceptConnection() {
         lastAcceptCode_ = IpcOverlappedNamedPipe::kStopped;
         return nullptr;
     }
-    lastAcceptCode_ = pipe_.connect(INFINITE);
+    return handOn(pipe_.connect(INFINITE));
+}
+
+int32_t IpcNamedPipeEndpoint::beginAccept() {
+    if (!pipe_.isOpen()) {
+        const int32_t rc = createInstance(false);
+        if (rc != 0) return rc;
+    }
+    return pipe_.beginConnect();
+}
+
+std::unique_ptr<IpcNamedPipeEndpoint> IpcNamedPipeEndpoint::completeAccept(int32_t begun) {
+    return handOn(begun == ERROR_IO_PENDING ? pipe_.finishConnect() : begun);
+}
+
+std::unique_ptr<IpcNamedPipeEndpoint> IpcNamedPipeEndpoint::handOn(int32_t code) {
+    lastAcceptCode_ = code;
     if (lastAcceptCode_ == ERROR_NO_DATA) return nullptr;
     // Connected or broken, this instance listens no more. While no other instance of ours
     // listens, anyone may create one under our name and take the next client's request; so the

@@ -80,7 +80,7 @@ int32_t IpcOverlappedNamedPipe::finish(bool pending, DWORD timeoutMs, DWORD& tra
     return static_cast<int32_t>(code);
 }
 
-int32_t IpcOverlappedNamedPipe::connect(DWORD timeoutMs) {
+int32_t IpcOverlappedNamedPipe::beginConnect() {
     if (stopping_.load()) return kStopped;
     if (!handle_ || ioOutstanding_) return ERROR_INVALID_HANDLE;
     beginIo();
@@ -92,7 +92,32 @@ int32_t IpcOverlappedNamedPipe::connect(DWORD timeoutMs) {
         DisconnectNamedPipe(handle_.get());
         return ERROR_NO_DATA;
     }
-    if (code != ERROR_IO_PENDING) return static_cast<int32_t>(code);
+    return static_cast<int32_t>(code);
+}
+
+int32_t IpcOverlappedNamedPipe::finishConnect() {
+    DWORD ignored = 0;
+    if (GetOverlappedResult(handle_.get(), &ov_, &ignored, FALSE)) return 0;
+    const DWORD code = GetLastError();
+    if (code == ERROR_NO_DATA) DisconnectNamedPipe(handle_.get());
+    return static_cast<int32_t>(code);
+}
+
+void IpcOverlappedNamedPipe::cancelConnect() {
+    if (!handle_) return;
+    // The OVERLAPPED belongs to the system until the cancelled wait is collected.
+    CancelIoEx(handle_.get(), &ov_);
+    DWORD ignored = 0;
+    if (WaitForSingleObject(io_.handle(), kCancelCollectMs) == WAIT_OBJECT_0) {
+        GetOverlappedResult(handle_.get(), &ov_, &ignored, FALSE);
+    } else {
+        ioOutstanding_ = true;
+    }
+}
+
+int32_t IpcOverlappedNamedPipe::connect(DWORD timeoutMs) {
+    const int32_t begun = beginConnect();
+    if (begun != ERROR_IO_PENDING) return begun;
     DWORD ignored = 0;
     bool more = false;
     return finish(true, timeoutMs, ignored, more);

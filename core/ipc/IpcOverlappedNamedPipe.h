@@ -51,6 +51,15 @@ public:
     // stays here; take it with release()), kStopped, kTimedOut, or the system's code.
     // ERROR_NO_DATA means a client came and went; the instance is ready to wait again.
     int32_t connect(DWORD timeoutMs);
+    // connect() in two steps, for a thread that waits on several instances at once:
+    // beginConnect() gives 0 when a client is connected already, ERROR_IO_PENDING while waiting
+    // (ioEvent() is signalled when that ends, and finishConnect() then gives 0 or the code), or
+    // the code (ERROR_NO_DATA as in connect()). cancelConnect() ends a pending wait and collects
+    // it before returning; a pending wait must be finished or cancelled before close().
+    int32_t beginConnect();
+    int32_t finishConnect();
+    void cancelConnect();
+    HANDLE ioEvent() const { return io_.handle(); }
 
     // Opens the client end of path, retrying while every instance is busy until timeoutMs has
     // passed; identification level only, so the server cannot act as us. Returns 0 or the code

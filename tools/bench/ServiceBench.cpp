@@ -263,6 +263,10 @@ void ServiceBench::exchange(std::vector<BenchRow>& rows) {
     note(describe("  client connection, no client registered", ac));
     note(describe("  client connection, one client registered", bc));
     if (failures != 0) note("exchange failures: " + std::to_string(failures));
+    // Wine reports a connection to a listening pipe some time after the opener's open has
+    // returned; a reply that had to wait for it is a cost of the printer, not of the service.
+    note("printer replies that waited for their read pipe's connection: floor " + std::to_string(floor_->repliesDelayed()) +
+         ", USB001 " + std::to_string(printer("USB001")->repliesDelayed()));
     floorP50_ = f.p50;
     serviceP50_ = a.p50;
     clientConnectP50_ = ac.p50;

@@ -125,7 +125,7 @@ uint32_t Printer::closePort() {
 
 uint32_t Printer::open(const CallerIdentity& caller) {
     if (!caller.known()) return kNotAllowed;
-    std::lock_guard<std::timed_mutex> guard(sessionLock_);
+    std::lock_guard<TicketLock> guard(sessionLock_);
     uint32_t rc = 0;
     if (count() != 0) {
         addReference();
@@ -143,7 +143,7 @@ uint32_t Printer::open(const CallerIdentity& caller) {
 }
 
 uint32_t Printer::close(const CallerIdentity& caller) {
-    std::lock_guard<std::timed_mutex> guard(sessionLock_);
+    std::lock_guard<TicketLock> guard(sessionLock_);
     {
         std::lock_guard<std::mutex> state(stateLock_);
         // The caller gives back one of its own opens; a privileged caller holding none may take
@@ -226,7 +226,7 @@ uint32_t Printer::lockedExchange(Data& request, Data& reply) {
     // Another client's exchange may hold the printer for its whole reply time-out: waiting for
     // it is bounded by this exchange's own time-out, as if the printer had not answered.
     const uint32_t bound = protocol_ != nullptr ? protocol_->timeout() : kDefaultTimeout;
-    std::unique_lock<std::timed_mutex> guard(sessionLock_, std::defer_lock);
+    std::unique_lock<TicketLock> guard(sessionLock_, std::defer_lock);
     if (!guard.try_lock_for(std::chrono::milliseconds(bound))) {
         log("Printer::exchange() portHandle = " + handleText() + " session busy for " + std::to_string(bound) +
             " ms: rc=1460");

@@ -23,6 +23,7 @@
 #include "core/usb/port/PacketSink.h"
 #include "export/common/Data.h"
 #include "runtime/ReferenceCount.h"
+#include "runtime/TicketLock.h"
 
 #include <atomic>
 #include <chrono>
@@ -98,7 +99,7 @@ public:
     // no registration: nothing is sent), or the first failure.
     uint32_t reregisterAlerts();
 
-    std::timed_mutex& sessionLock() { return sessionLock_; }
+    TicketLock& sessionLock() { return sessionLock_; }
     uint32_t handle() const { return handle_; }
     const std::string& transportString() const { return transportString_; }
     Port* port() { return port_.get(); }
@@ -144,7 +145,9 @@ private:
     Data lastPacket_;
     std::map<uint32_t, AlertRegistration> registrations_;
     std::map<std::string, uint32_t> opens_;  // user SID -> opens held (stateLock_)
-    std::timed_mutex sessionLock_;
+    // In the order asked for: clients queued on one printer are served in turn, none waits out
+    // its time-out while later ones pass it.
+    TicketLock sessionLock_;
     std::unique_ptr<Port> port_;
     std::unique_ptr<NpaPacketProtocol> protocol_;
     uint32_t handle_;

@@ -192,7 +192,7 @@ TEST_F(PrinterSessionTest, AnExchangeWaitsForTheSessionNoLongerThanItsOwnTimeOut
     const int writesBefore = factory.last->writes;
     {
         // As another client's exchange would, for as long as its printer takes.
-        std::lock_guard<std::timed_mutex> busy(printer->sessionLock());
+        std::lock_guard<TicketLock> busy(printer->sessionLock());
         const auto start = std::chrono::steady_clock::now();
         EXPECT_EQ(operations.exchangePacket(kHandle, query.data(), 6, reply.data(), 64, &length), 1460u);
         const auto waited = std::chrono::steady_clock::now() - start;

@@ -74,32 +74,32 @@ uint32_t IpcEndpointPipeMonitor::loop() {
         handles.assign(1, stop_.handle());
         owner.assign(1, count);
         for (size_t i = 0; i < count; ++i) {
-            if (begun[i] == -1) {
-                const int32_t rc = listeners_[i]->beginAccept();
-                if (rc == 0 || rc == ERROR_IO_PENDING) {
-                    begun[i] = rc;
-                } else if (rc != ERROR_NO_DATA) {
-                    // No instance could be made, or it broke: the others listen meanwhile; the
-                    // pause keeps a failure that repeats from spinning.
-                    retry = true;
-                    continue;
-                } else {
-                    // A client that came and went leaves the instance ready: wait again at once.
+            // A client may connect to an instance before it is waited on (the connect then ends
+            // at once); such a client is served and the instance's successor waited on before
+            // this thread sleeps, or a client connecting to that successor would wait with it.
+            while (begun[i] != ERROR_IO_PENDING) {
+                if (begun[i] == -1) {
                     begun[i] = listeners_[i]->beginAccept();
+                    // A client that came and went leaves the instance ready: wait again at once.
+                    if (begun[i] == ERROR_NO_DATA) begun[i] = listeners_[i]->beginAccept();
                     if (begun[i] != 0 && begun[i] != ERROR_IO_PENDING) {
+                        // No instance could be made, or it broke: the others listen meanwhile;
+                        // the pause keeps a failure that repeats from spinning.
                         begun[i] = -1;
                         retry = true;
-                        continue;
+                        break;
                     }
+                    continue;
                 }
-            }
-            if (begun[i] == 0) {
                 begun[i] = -1;
                 std::unique_ptr<IpcNamedPipeEndpoint> connection = listeners_[i]->completeAccept(0);
                 if (connection) serve(std::move(connection), line);
-                retry = retry || !listeners_[i]->hasInstance();
-                continue;
+                if (!listeners_[i]->hasInstance()) {
+                    retry = true;
+                    break;
+                }
             }
+            if (begun[i] != ERROR_IO_PENDING) continue;
             handles.push_back(listeners_[i]->acceptEvent());
             owner.push_back(i);
         }

@@ -273,6 +273,35 @@ TEST_F(BurstServer, ABurstOfClientsConnectsWithoutABusyAnswerToInstancesOfOurs) 
 }
 
 namespace {
+class FewListenersServer : public Server {
+protected:
+    IpcTimeouts timeouts() const override {
+        IpcTimeouts t = shortTimeouts();
+        t.listeningInstances = 2;
+        return t;
+    }
+};
+}  // namespace
+
+// Clients arriving back to back, some at an instance the monitor has not begun to wait on (their
+// connect is over at once): each is served, none waits for a later client to wake the monitor.
+TEST_F(FewListenersServer, ClientsArrivingBackToBackAreEachServedWithinTheirBound) {
+    std::atomic<int> failures{0};
+    std::vector<std::thread> clients;
+    for (int c = 0; c < 6; ++c) {
+        clients.emplace_back([&, c] {
+            for (int i = 0; i < 25; ++i) {
+                Data reply;
+                const std::vector<uint8_t> request = {0x01, static_cast<uint8_t>(c), static_cast<uint8_t>(i)};
+                if (TolvexClient::call(name, bytesOf(request), reply, 3000) != 0 || vec(reply) != request) ++failures;
+            }
+        });
+    }
+    for (auto& t : clients) t.join();
+    EXPECT_EQ(failures.load(), 0);
+}
+
+namespace {
 // Three connections at most; a connection's own request bound is long, so a refused one that is
 // closed at once was closed by the busy bound.
 class CappedServer : public Server {

@@ -15,6 +15,7 @@
 #include <atomic>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 class IpcOverlappedNamedPipe {
 public:
@@ -98,7 +99,8 @@ private:
     // Completes an operation started with ov_: waits for it if pending, cancels and collects it
     // when stopped or out of time.
     int32_t finish(bool pending, DWORD timeoutMs, DWORD& transferred, bool& more);
-    int32_t readChunk(DWORD timeoutMs, DWORD& transferred, bool& more);
+    // One read into into (chunk_ or larger_) of at most size bytes.
+    int32_t readChunk(uint8_t* into, DWORD size, DWORD timeoutMs, DWORD& transferred, bool& more);
     void beginIo();
 
     UniqueFileHandle handle_;
@@ -112,5 +114,7 @@ private:
     bool ioOutstanding_;
     OVERLAPPED ov_;
     uint8_t chunk_[kBufferSize];
+    // For the rest of a long frame: grows only up to the bytes of the frame already received.
+    std::vector<uint8_t> larger_;
     Data frame_;
 };

@@ -88,6 +88,9 @@ int32_t IpcNamedPipeEndpoint::beginAccept() {
         const int32_t rc = createInstance(false);
         if (rc != 0) return rc;
     }
+    // Made while no client waits: its events cost the system calls here, not between a client's
+    // connection and its service.
+    if (!spare_) spare_.reset(new IpcNamedPipeEndpoint(timeouts_));
     return pipe_.beginConnect();
 }
 
@@ -108,7 +111,9 @@ std::unique_ptr<IpcNamedPipeEndpoint> IpcNamedPipeEndpoint::handOn(int32_t code)
         lastAcceptCode_ = IpcOverlappedNamedPipe::kStopped;
         return nullptr;
     }
-    std::unique_ptr<IpcNamedPipeEndpoint> connection(new IpcNamedPipeEndpoint(current.release(), timeouts_));
+    std::unique_ptr<IpcNamedPipeEndpoint> connection =
+        spare_ ? std::move(spare_) : std::unique_ptr<IpcNamedPipeEndpoint>(new IpcNamedPipeEndpoint(timeouts_));
+    connection->pipe_.adopt(current.release());
     connection->setMapper(mapper_);
     return connection;
 }

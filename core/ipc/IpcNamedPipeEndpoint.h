@@ -115,4 +115,6 @@ private:
     std::unique_ptr<Thread> thread_;
     IpcEndpoints* owner_;
     int32_t lastAcceptCode_;
+    // Listening: the endpoint the next connection is handed to, made ahead of it.
+    std::unique_ptr<IpcNamedPipeEndpoint> spare_;
 };

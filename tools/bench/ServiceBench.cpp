@@ -320,10 +320,11 @@ void ServiceBench::throughput(std::vector<BenchRow>& rows) {
                 clients.emplace_back([&, handle] {
                     std::vector<uint8_t> answer;
                     while (!stop.load()) {
-                        if (link_.exchange(handle, queryAll_, answer) == 0) {
+                        const int32_t r = link_.exchange(handle, queryAll_, answer);
+                        if (r == 0) {
                             ++count;
                         } else {
-                            ++failed;
+                            if (failed.fetch_add(1) == 0) note("throughput " + c.name + ": first failure code " + std::to_string(r));
                         }
                     }
                 });
@@ -583,8 +584,8 @@ void ServiceBench::burst(std::vector<BenchRow>& rows) {
                 if (rc == 0) {
                     ++answered;
                     mine.push_back(dt);
-                } else {
-                    ++failed;
+                } else if (failed.fetch_add(1) == 0) {
+                    note("16 clients at once: first failure code " + std::to_string(rc));
                 }
             }
             std::lock_guard<std::mutex> guard(lock);

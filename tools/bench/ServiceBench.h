@@ -7,6 +7,7 @@
 #include "tools/bench/BenchOptions.h"
 #include "tools/bench/BenchStats.h"
 #include "tools/bench/BenchTable.h"
+#include "tools/tolvexctl/CtlMessages.h"
 #include "tools/bench/BenchPrinter.h"
 
 #include <atomic>
@@ -49,8 +50,9 @@ public:
     int32_t open(const std::string& port, uint32_t& handle);
     int32_t close(uint32_t handle);
     // One exchange; connectUs (if given) gets the time the client spent opening the pipe.
+    // replySize: the buffer the client asks for (tolvexctl's, the largest NPA packet, by default).
     int32_t exchange(uint32_t handle, const std::vector<uint8_t>& packet, std::vector<uint8_t>& answer,
-                     double* connectUs = nullptr);
+                     double* connectUs = nullptr, uint32_t replySize = CtlMessages::kExchangeReplySize);
     int32_t registerAlerts(uint32_t client, uint32_t handle, const std::string& callbackPipe);
     int32_t unregisterAlerts(uint32_t client, uint32_t handle);
     // Waits until the service answers (a freshly started service), up to timeoutMs.

@@ -137,6 +137,7 @@ void BenchPrinter::publish(HANDLE pipe01) {
     {
         std::lock_guard<std::mutex> out(outLock_);
         out_ = pipe01;
+        if (pipe01 != nullptr) ++outGeneration_;
     }
     outChanged_.notify_all();
 }
@@ -146,19 +147,29 @@ void BenchPrinter::writeDue() {
     NpaPrinterWrite write;
     while (engine_.takeDue(GetTickCount64(), write)) {
         std::unique_lock<std::mutex> out(outLock_);
-        if (out_ == nullptr) {
-            ++delayed_;
-            outChanged_.wait_for(out, std::chrono::milliseconds(kAcceptWaitMs), [&] { return out_ != nullptr || stopping_; });
-            if (out_ == nullptr) continue;
-        }
-        OVERLAPPED overlapped{};
-        overlapped.hEvent = outEvent_.get();
-        if (WriteFile(out_, write.bytes.data(), static_cast<DWORD>(write.bytes.size()), nullptr, &overlapped)) continue;
-        // The host has gone (its PIPE01 thread notices) or its buffer is full.
-        if (GetLastError() != ERROR_IO_PENDING) continue;
-        if (WaitForSingleObject(outEvent_.get(), kWriteWaitMs) != WAIT_OBJECT_0) {
-            CancelIoEx(out_, &overlapped);
-            WaitForSingleObject(outEvent_.get(), kCancelWaitMs);
+        // The host reopens the pipes for every use: a reply may find the old PIPE01 connection
+        // not yet noticed as closed (the write fails) or the new one not yet accepted. It goes to
+        // the connection accepted next, within a bound.
+        uint64_t failed = 0;  // the connection a write failed on (generation), 0 for none
+        for (int attempt = 0; attempt < 2; ++attempt) {
+            if (out_ == nullptr || outGeneration_ == failed) {
+                ++delayed_;
+                outChanged_.wait_for(out, std::chrono::milliseconds(kAcceptWaitMs),
+                                     [&] { return (out_ != nullptr && outGeneration_ != failed) || stopping_; });
+                if (out_ == nullptr || outGeneration_ == failed) break;
+            }
+            OVERLAPPED overlapped{};
+            overlapped.hEvent = outEvent_.get();
+            if (WriteFile(out_, write.bytes.data(), static_cast<DWORD>(write.bytes.size()), nullptr, &overlapped)) break;
+            if (GetLastError() != ERROR_IO_PENDING) {
+                failed = outGeneration_;
+                continue;
+            }
+            if (WaitForSingleObject(outEvent_.get(), kWriteWaitMs) != WAIT_OBJECT_0) {
+                CancelIoEx(out_, &overlapped);
+                WaitForSingleObject(outEvent_.get(), kCancelWaitMs);
+            }
+            break;
         }
     }
 }

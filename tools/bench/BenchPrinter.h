@@ -66,6 +66,7 @@ private:
     std::mutex outLock_;  // the PIPE01 connection writers use
     std::condition_variable outChanged_;
     HANDLE out_ = nullptr;  // owned by the PIPE01 thread
+    uint64_t outGeneration_ = 0;  // moves on with every connection published
     uint64_t accepted_ = 0;
     UniqueHandle outEvent_;
     bool stopping_ = false;

@@ -59,58 +59,111 @@ void IpcEndpointPipeMonitor::serve(std::unique_ptr<IpcNamedPipeEndpoint> connect
     if (endpoints_.add(std::move(connection))) started->start();
 }
 
+size_t IpcEndpointPipeMonitor::instancesAllowed(size_t live) const {
+    const size_t cap = timeouts_.maxConnections;
+    return std::max<size_t>(1, std::min(listeners_.size(), live < cap ? cap - live : 0));
+}
+
+size_t IpcEndpointPipeMonitor::instancesHeld(size_t except) const {
+    size_t held = 0;
+    for (size_t i = 0; i < listeners_.size(); ++i) {
+        if (i != except && listeners_[i]->hasInstance()) ++held;
+    }
+    return held;
+}
+
+bool IpcEndpointPipeMonitor::anotherListens(size_t except) const {
+    for (size_t i = 0; i < listeners_.size(); ++i) {
+        if (i == except || !listeners_[i]->hasInstance() || begun_[i] == 0) continue;
+        if (begun_[i] != ERROR_IO_PENDING || WaitForSingleObject(listeners_[i]->acceptEvent(), 0) == WAIT_TIMEOUT)
+            return true;
+    }
+    return false;
+}
+
+bool IpcEndpointPipeMonitor::take(size_t i, int32_t begun, std::string& line) {
+    // The instances left listening and the connections served stay within the cap (one instance
+    // at least): every client that finds an instance is then served whatever order their
+    // connections are seen in, and only one that came when all of the cap were taken is
+    // answered busy. The waits below are looked at by index, not by arrival, so with more
+    // instances than room a later client could take the place of an earlier one.
+    const size_t live = endpoints_.size();
+    const size_t after = live < timeouts_.maxConnections ? live + 1 : live;
+    // Near the cap the others may all hold clients not taken yet: one of ours listens regardless.
+    const bool successor = instancesHeld(i) < instancesAllowed(after) || !anotherListens(i);
+    std::unique_ptr<IpcNamedPipeEndpoint> connection = listeners_[i]->completeAccept(begun, successor);
+    if (connection) serve(std::move(connection), line);
+    // A successor that could not be made (a stop, or a failure) leaves the endpoint empty.
+    return !successor || listeners_[i]->hasInstance() || listeners_[i]->lastAcceptCode() == ERROR_NO_DATA;
+}
+
 uint32_t IpcEndpointPipeMonitor::loop() {
     running_.store(true);
     started_.set();
     std::string line;
     const size_t count = listeners_.size();
-    // The code each listener's wait began with: ERROR_IO_PENDING while it waits, 0 when a client
-    // is connected already, -1 when no wait has begun.
-    std::vector<int32_t> begun(count, -1);
+    std::vector<int32_t>& begun = begun_;
+    begun.assign(count, -1);
     std::vector<HANDLE> handles;
     std::vector<size_t> owner;
+    // The listeners whose clients are taken this round, and a pause owed to a failure.
+    std::vector<size_t> round;
+    std::vector<char> inRound(count, 0);
+    bool retry = false;
     while (!stopping_.load()) {
-        bool retry = false;
-        handles.assign(1, stop_.handle());
-        owner.assign(1, count);
+        round.clear();
+        std::fill(inRound.begin(), inRound.end(), 0);
         for (size_t i = 0; i < count; ++i) {
-            // A client may connect to an instance before it is waited on (the connect then ends
-            // at once); such a client is served and the instance's successor waited on before
-            // this thread sleeps, or a client connecting to that successor would wait with it.
-            while (begun[i] != ERROR_IO_PENDING) {
-                if (begun[i] == -1) {
-                    begun[i] = listeners_[i]->beginAccept();
-                    // A client that came and went leaves the instance ready: wait again at once.
-                    if (begun[i] == ERROR_NO_DATA) begun[i] = listeners_[i]->beginAccept();
-                    if (begun[i] != 0 && begun[i] != ERROR_IO_PENDING) {
-                        // No instance could be made, or it broke: the others listen meanwhile;
-                        // the pause keeps a failure that repeats from spinning.
-                        begun[i] = -1;
-                        retry = true;
-                        break;
-                    }
+            if (begun[i] == -1) {
+                // Connections that ended since make room for more instances.
+                if (!listeners_[i]->hasInstance() && instancesHeld(i) >= instancesAllowed(endpoints_.size()))
+                    continue;
+                begun[i] = listeners_[i]->beginAccept();
+                // A client that came and went leaves the instance ready: wait again at once.
+                if (begun[i] == ERROR_NO_DATA) begun[i] = listeners_[i]->beginAccept();
+                if (begun[i] != 0 && begun[i] != ERROR_IO_PENDING) {
+                    // No instance could be made, or it broke: the others listen meanwhile; the
+                    // pause keeps a failure that repeats from spinning.
+                    begun[i] = -1;
+                    retry = true;
                     continue;
                 }
-                begun[i] = -1;
-                std::unique_ptr<IpcNamedPipeEndpoint> connection = listeners_[i]->completeAccept(0);
-                if (connection) serve(std::move(connection), line);
-                if (!listeners_[i]->hasInstance()) {
-                    retry = true;
-                    break;
-                }
             }
-            if (begun[i] != ERROR_IO_PENDING) continue;
-            handles.push_back(listeners_[i]->acceptEvent());
-            owner.push_back(i);
+            // A client may connect before its instance is waited on; this thread does not sleep
+            // then, or that client would wait with it.
+            if (begun[i] == 0) {
+                round.push_back(i);
+                inRound[i] = 1;
+            }
         }
-        const DWORD r = WaitForMultipleObjects(static_cast<DWORD>(handles.size()), handles.data(), FALSE,
-                                               retry ? timeouts_.retryMs : INFINITE);
-        if (r == WAIT_OBJECT_0 || r == WAIT_TIMEOUT || r >= WAIT_OBJECT_0 + handles.size()) continue;
-        const size_t i = owner[r - WAIT_OBJECT_0];
-        const int32_t started = begun[i];
-        begun[i] = -1;
-        std::unique_ptr<IpcNamedPipeEndpoint> connection = listeners_[i]->completeAccept(started);
-        if (connection) serve(std::move(connection), line);
+        // Every client connected by the end of this look is taken before any that connects to
+        // an instance made while they are taken: the wait reports the lowest index rather than
+        // the first to come, so a later client could otherwise take an earlier one's place at
+        // the cap. The first wait sleeps when no client is connected; the others only look.
+        DWORD timeoutMs = !round.empty() ? 0 : retry ? timeouts_.retryMs : INFINITE;
+        retry = false;
+        for (;;) {
+            handles.assign(1, stop_.handle());
+            owner.assign(1, count);
+            for (size_t i = 0; i < count; ++i) {
+                if (begun[i] != ERROR_IO_PENDING || inRound[i]) continue;
+                handles.push_back(listeners_[i]->acceptEvent());
+                owner.push_back(i);
+            }
+            const DWORD r = WaitForMultipleObjects(static_cast<DWORD>(handles.size()), handles.data(), FALSE,
+                                                   timeoutMs);
+            if (r == WAIT_OBJECT_0 || r == WAIT_TIMEOUT || r >= WAIT_OBJECT_0 + handles.size()) break;
+            const size_t i = owner[r - WAIT_OBJECT_0];
+            round.push_back(i);
+            inRound[i] = 1;
+            timeoutMs = 0;
+        }
+        if (stopping_.load()) break;
+        for (const size_t i : round) {
+            const int32_t started = begun[i];
+            begun[i] = -1;
+            if (!take(i, started, line)) retry = true;
+        }
     }
     for (size_t i = 0; i < count; ++i) {
         if (begun[i] == ERROR_IO_PENDING) listeners_[i]->cancelAccept();

@@ -1,8 +1,9 @@
 #pragma once
-// Keeps timeouts.listeningInstances instances of the service pipe listening, all with the service
-// pipe's descriptor, and hands each connected client to a new connection endpoint (given the
-// mapper, added to the endpoint list, started) once that instance's successor exists, unless the
-// list already holds timeouts.maxConnections: then the monitor answers the client busy itself
+// Keeps timeouts.listeningInstances instances of the service pipe listening (fewer near the cap:
+// no more than the connections still allowed, and never none), all with the service pipe's
+// descriptor, and hands each connected client to a new connection endpoint (given the mapper,
+// added to the endpoint list, started) once an instance of ours exists besides its own, unless
+// the list already holds timeouts.maxConnections: then the monitor answers the client busy itself
 // (within twice busyAnswerMs) and closes it, logging episodes at the cap rather than refusals.
 // start() creates the first instance (FILE_FLAG_FIRST_PIPE_INSTANCE) on the caller's thread, so a
 // name already taken fails start-up with a Win32Exception instead of the service running without
@@ -57,8 +58,20 @@ private:
     std::atomic<bool> running_;
     // A connected client: admitted (the endpoint list takes it and it starts) or answered busy.
     void serve(std::unique_ptr<IpcNamedPipeEndpoint> connection, std::string& line);
+    // Listener i's client: handed on (with a successor instance when room is left) and served.
+    // False when a successor was due but none could be made.
+    bool take(size_t i, int32_t begun, std::string& line);
+    // Instances that may listen while live connections are served; those held by the listeners
+    // other than except.
+    size_t instancesAllowed(size_t live) const;
+    size_t instancesHeld(size_t except) const;
+    // Whether a listener other than except holds an instance no client has connected to yet.
+    bool anotherListens(size_t except) const;
 
     std::vector<std::unique_ptr<IpcNamedPipeEndpoint>> listeners_;
+    // The monitor thread's: the code each listener's wait began with (ERROR_IO_PENDING while it
+    // waits, 0 when a client is connected already, -1 when no wait has begun).
+    std::vector<int32_t> begun_;
     RunnableMethod<IpcEndpointPipeMonitor> runnable_;
     std::unique_ptr<Thread> thread_;
 };

@@ -94,18 +94,18 @@ int32_t IpcNamedPipeEndpoint::beginAccept() {
     return pipe_.beginConnect();
 }
 
-std::unique_ptr<IpcNamedPipeEndpoint> IpcNamedPipeEndpoint::completeAccept(int32_t begun) {
-    return handOn(begun == ERROR_IO_PENDING ? pipe_.finishConnect() : begun);
+std::unique_ptr<IpcNamedPipeEndpoint> IpcNamedPipeEndpoint::completeAccept(int32_t begun, bool successor) {
+    return handOn(begun == ERROR_IO_PENDING ? pipe_.finishConnect() : begun, successor);
 }
 
-std::unique_ptr<IpcNamedPipeEndpoint> IpcNamedPipeEndpoint::handOn(int32_t code) {
+std::unique_ptr<IpcNamedPipeEndpoint> IpcNamedPipeEndpoint::handOn(int32_t code, bool successor) {
     lastAcceptCode_ = code;
     if (lastAcceptCode_ == ERROR_NO_DATA) return nullptr;
     // Connected or broken, this instance listens no more. While no other instance of ours
     // listens, anyone may create one under our name and take the next client's request; so the
     // next instance exists before this one is handed on or closed. A stop needs none.
     UniqueFileHandle current(pipe_.release());
-    const bool next = lastAcceptCode_ != IpcOverlappedNamedPipe::kStopped && createUntilStopped();
+    const bool next = lastAcceptCode_ != IpcOverlappedNamedPipe::kStopped && (!successor || createUntilStopped());
     if (lastAcceptCode_ != 0) return nullptr;
     if (!next) {
         lastAcceptCode_ = IpcOverlappedNamedPipe::kStopped;

@@ -53,11 +53,12 @@ public:
     // at once: beginAccept() creates the instance if there is none (once: a failure is returned)
     // and starts waiting for a client, giving 0 when one is connected already, ERROR_IO_PENDING
     // while waiting (acceptEvent() is signalled when that ends), or the code. completeAccept()
-    // then hands the connection on as acceptConnection() does (the next instance first).
+    // then hands the connection on as acceptConnection() does (the next instance first), or,
+    // when successor is false (another instance of ours exists), leaves the endpoint without one.
     // cancelAccept() ends a pending wait; the instance stays for the next beginAccept().
     int32_t beginAccept();
     HANDLE acceptEvent() const { return pipe_.ioEvent(); }
-    std::unique_ptr<IpcNamedPipeEndpoint> completeAccept(int32_t begun);
+    std::unique_ptr<IpcNamedPipeEndpoint> completeAccept(int32_t begun, bool successor = true);
     void cancelAccept() { pipe_.cancelConnect(); }
     std::unique_ptr<IpcEndpoint> accept() override;
     int32_t lastAcceptCode() const { return lastAcceptCode_; }
@@ -104,7 +105,7 @@ private:
     bool createUntilStopped();
     // After a wait for a client ended with code: the connection, its successor instance made
     // first; null with lastAcceptCode_ set otherwise.
-    std::unique_ptr<IpcNamedPipeEndpoint> handOn(int32_t code);
+    std::unique_ptr<IpcNamedPipeEndpoint> handOn(int32_t code, bool successor = true);
     std::string pipeNameProperty() const;
 
     IpcTimeouts timeouts_;

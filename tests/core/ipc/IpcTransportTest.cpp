@@ -392,6 +392,57 @@ TEST_F(CappedServer, ConnectionsBeyondTheCapAreAnsweredBusyWhileThoseWithinAreSe
 }
 
 namespace {
+// The cap of three with a long busy bound: the monitor, answering a silent client busy, is held
+// until that client leaves.
+class CappedSlowBusyServer : public CappedServer {
+protected:
+    IpcTimeouts timeouts() const override {
+        IpcTimeouts t = CappedServer::timeouts();
+        t.busyAnswerMs = 3000;
+        return t;
+    }
+};
+}  // namespace
+
+// At the cap, a single instance listens (three listeners, one each while there was room): a
+// client reaching one more would be served ahead of those who came before it, as the monitor
+// learns of connections by instance rather than by arrival.
+TEST_F(CappedSlowBusyServer, AtTheCapOneInstanceListensAndNoMore) {
+    EXPECT_EQ(monitor->listeners(), 3u);
+    std::thread within[3];
+    for (int i = 0; i < 3; ++i)
+        within[i] = std::thread([&, i] {
+            Data reply;
+            TolvexClient::call(name, bytesOf({0xEE, static_cast<uint8_t>(i)}), reply, 10000);
+        });
+    struct Release {
+        std::function<void()> f;
+        ~Release() { f(); }
+    } release{[&] {
+        mapper.release();
+        for (auto& t : within) t.join();
+    }};
+    ASSERT_TRUE(mapper.waitForWaiting(3, 5000));
+    // The first to connect holds the monitor in its busy answer; the instance made before that
+    // may take one more.
+    const std::string path = IpcOverlappedNamedPipe::kLocalPrefix + name;
+    std::vector<UniqueFileHandle> connected;
+    DWORD refusal = 0;
+    while (connected.size() < 4 && refusal == 0) {
+        HANDLE h = CreateFileA(path.c_str(), IpcOverlappedNamedPipe::kClientAccess, 0, nullptr, OPEN_EXISTING,
+                               FILE_FLAG_OVERLAPPED, nullptr);
+        if (h == INVALID_HANDLE_VALUE) {
+            refusal = GetLastError();
+        } else {
+            connected.emplace_back(h);
+        }
+    }
+    EXPECT_GE(connected.size(), 1u);
+    EXPECT_LE(connected.size(), 2u);
+    EXPECT_EQ(refusal, static_cast<DWORD>(ERROR_PIPE_BUSY));
+}
+
+namespace {
 std::size_t threadCount() {
     HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
     if (snap == INVALID_HANDLE_VALUE) return 0;

@@ -62,7 +62,7 @@ BasicLogger* LogFacade::writer() {
     return writerHolder().writer.load(std::memory_order_acquire);
 }
 
-LogFacade::LogFacade() = default;
+LogFacade::LogFacade() : switchPath_(logSwitchKeyPath(std::string())) {}
 
 void LogFacade::setPrefix(const std::string& prefix) {
     CriticalSectionLock lock(section_);
@@ -70,8 +70,17 @@ void LogFacade::setPrefix(const std::string& prefix) {
 }
 
 void LogFacade::setShortName(const std::string& shortName) {
-    CriticalSectionLock lock(section_);
-    shortName_ = shortName;
+    {
+        CriticalSectionLock lock(section_);
+        shortName_ = shortName;
+    }
+    // The switch's path is kept with it, so that a line need not compose it.
+    const std::string path = logSwitchKeyPath(shortName);
+    CriticalSectionLock lock(switchSection_);
+    if (path != switchPath_) {
+        switchKey_.reset();
+        switchPath_ = path;
+    }
 }
 
 std::string LogFacade::prefix() const {
@@ -86,7 +95,7 @@ std::string LogFacade::shortName() const {
 
 bool LogFacade::isEnabled() const {
     try {
-        return switchIsOn(logSwitchKeyPath(shortName()));
+        return switchIsOn();
     } catch (const Exception&) {
         return false;
     } catch (const std::exception&) {
@@ -95,24 +104,55 @@ bool LogFacade::isEnabled() const {
     }
 }
 
-bool LogFacade::switchIsOn(const std::string& path) const {
-    CriticalSectionLock lock(switchSection_);
-    if (path != switchPath_) {
-        switchKey_.reset();
-        switchPath_ = path;
+RegistryWatch& LogFacade::watchLocked(const std::string& path) const {
+    if (!watch_ || watchFor_ != path) {
+        watch_.reset(new RegistryWatch(path));
+        watchFor_ = path;
+        readUnder_ = 0;
     }
+    return *watch_;
+}
+
+uint64_t LogFacade::switchStamp() const {
+    CriticalSectionLock lock(switchSection_);
+    return watchLocked(switchPath_).stamp();
+}
+
+bool LogFacade::waitForSwitchChange(uint64_t since, uint32_t timeoutMs) const {
+    RegistryWatch* watch = nullptr;
+    {
+        CriticalSectionLock lock(switchSection_);
+        watch = &watchLocked(switchPath_);
+    }
+    // The watch stays while the short name does; tests change it only between waits.
+    return watch->waitForChange(since, timeoutMs);
+}
+
+bool LogFacade::switchIsOn() const {
+    CriticalSectionLock lock(switchSection_);
+    const std::string& path = switchPath_;
+    // Read under the stamp taken before the read: a change during it moves the stamp on and
+    // makes the next line read again.
+    const uint64_t stamp = watchLocked(path).stamp();
+    if (stamp != 0 && stamp == readUnder_) return on_;
+    on_ = false;
+    readUnder_ = stamp;
     if (switchKey_) {
         const SwitchRead read = readSwitch();
-        if (read != SwitchRead::KeyGone) return read == SwitchRead::On;
+        if (read != SwitchRead::KeyGone) {
+            on_ = read == SwitchRead::On;
+            return on_;
+        }
         switchKey_.reset();
     }
     // No key open yet, or the open one was deleted: open it by path. A missing key leaves
-    // nothing open, so the next line looks for it again. Read access is all the switch needs;
+    // nothing open, so the next read looks for it again. Read access is all the switch needs;
     // asking for more would keep a process without write rights on the key from ever logging.
     HKEY key = nullptr;
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
     switchKey_.reset(key);
-    return readSwitch() == SwitchRead::On;
+    on_ = readSwitch() == SwitchRead::On;
+    return on_;
 }
 
 LogFacade::SwitchRead LogFacade::readSwitch() const {

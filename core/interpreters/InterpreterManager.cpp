@@ -13,6 +13,7 @@ namespace {
 
 constexpr const char* kComponent = "BidiService";
 constexpr const char* kInterpretersKey = "Interpreters";
+constexpr uint32_t kFirstWatchWaitMs = 1000;
 
 ProcessSingleton<InterpreterManager>& managerSingleton() {
     static ProcessSingleton<InterpreterManager> singleton;
@@ -42,6 +43,14 @@ bool InterpreterManager::exists() { return managerSingleton().created(); }
 void InterpreterManager::destroyInstance() { managerSingleton().destroy(); }
 
 InterpreterManager::InterpreterManager(const std::string& text) {
+    try {
+        Settings settings;
+        watch_.reset(new RegistryWatch(settings.getBasePath(0) + kInterpretersKey));
+        // Arming takes the watcher a moment; until then every use would read the registry.
+        watch_->waitForChange(0, kFirstWatchWaitMs);
+    } catch (const Exception&) {
+        // Without branding there are no settings to watch: the configuration is read at every use.
+    }
     const PropertyAccessor accessor;
     std::string copy = text;
     // A plug-in that is missing or does not initialise is skipped; a later request may load it.
@@ -66,7 +75,18 @@ InterpreterManager::~InterpreterManager() {
     interpreters_.clear();
 }
 
+uint64_t InterpreterManager::configurationStamp() const { return watch_ ? watch_->stamp() : 0; }
+
+bool InterpreterManager::waitForConfigurationChange(uint64_t since, uint32_t timeoutMs) const {
+    return watch_ && watch_->waitForChange(since, timeoutMs);
+}
+
 InterpreterDll* InterpreterManager::loadInterpreter(const std::string& text) {
+    const Loaded* loaded = load(text);
+    return loaded != nullptr ? loaded->dll.get() : nullptr;
+}
+
+const InterpreterManager::Loaded* InterpreterManager::load(const std::string& text) {
     const PropertyAccessor accessor;
     std::string protocol;
     if (accessor.GetString(text, PropertyAccessor::Interpreter, protocol) != 0 || protocol.empty()) return nullptr;
@@ -75,7 +95,12 @@ InterpreterDll* InterpreterManager::loadInterpreter(const std::string& text) {
     // lock is always taken inside this one, never around it.
     CriticalSectionLock guard(mapLock_);
     const auto found = interpreters_.find(protocol);
-    if (found != interpreters_.end()) return found->second.get();
+    if (found != interpreters_.end()) return &found->second;
+    // Trying again on every packet would ask the registry and the file system each time; a
+    // change of the configuration is what can make the load work.
+    const uint64_t stamp = configurationStamp();
+    const auto failure = failed_.find(protocol);
+    if (failure != failed_.end() && failure->second != 0 && failure->second == stamp) return nullptr;
 
     std::string fileName;
     bool configured = false;
@@ -91,13 +116,17 @@ InterpreterDll* InterpreterManager::loadInterpreter(const std::string& text) {
             LogFacade::getInstance().log(kComponent, "InterpreterManager::loadInterpreter() refused library name=" +
                                                          libraryName + " for interpreter=" + protocol);
             reportFailure(protocol, libraryName, ERROR_INVALID_NAME);
+            failed_[protocol] = stamp;
             return nullptr;
         }
-        std::unique_ptr<InterpreterDll> dll(new InterpreterDll(fileName));
-        InterpreterDll* result = dll.get();
-        interpreters_[protocol] = std::move(dll);
-        return result;
+        Loaded loaded;
+        loaded.dll.reset(new InterpreterDll(fileName));
+        loaded.commands = commandManagerOf(*loaded.dll);
+        loaded.packets = packetManagerOf(*loaded.dll);
+        failed_.erase(protocol);
+        return &(interpreters_[protocol] = std::move(loaded));
     } catch (const Exception& e) {
+        failed_[protocol] = stamp;
         // The table names plug-ins that a product may not ship: only a library that is there
         // (or that an administrator configured) and still fails is worth an administrator's time.
         if (configured || (!fileName.empty() && GetFileAttributesA(fileName.c_str()) != INVALID_FILE_ATTRIBUTES))
@@ -118,22 +147,19 @@ CommandManager* InterpreterManager::getCommandManager(const std::string& text) {
         const PropertyAccessor accessor;
         std::string protocol;
         if (accessor.GetString(text, PropertyAccessor::Interpreter, protocol) == 0) {
-            InterpreterDll* dll = loadInterpreter(text);
-            if (dll == nullptr) return &nullCommandManager_;
-            CommandManager* manager = commandManagerOf(*dll);
-            return manager != nullptr ? manager : &nullCommandManager_;
+            const Loaded* loaded = load(text);
+            return loaded != nullptr && loaded->commands != nullptr ? loaded->commands : &nullCommandManager_;
         }
-        for (const std::string& name : configuredProtocols()) {
+        const Protocols protocols = configuredProtocols();
+        for (const std::string& name : *protocols) {
             std::string copy = text;
             accessor.SetString(copy, PropertyAccessor::Interpreter, name);
-            InterpreterDll* dll = loadInterpreter(copy);
-            if (dll == nullptr) continue;
-            CommandManager* manager = commandManagerOf(*dll);
-            if (manager == nullptr) continue;
-            Command* command = manager->Create(copy);
+            const Loaded* loaded = load(copy);
+            if (loaded == nullptr || loaded->commands == nullptr) continue;
+            Command* command = loaded->commands->Create(copy);
             const bool claimed = command != nullptr && command->IsProtocolPacket();
-            manager->Destroy(command);
-            if (claimed) return manager;
+            loaded->commands->Destroy(command);
+            if (claimed) return loaded->commands;
         }
     } catch (const Exception&) {
     }
@@ -143,26 +169,38 @@ CommandManager* InterpreterManager::getCommandManager(const std::string& text) {
 PacketManager* InterpreterManager::getPacketManager(const Data& buffer) {
     try {
         const PropertyAccessor accessor;
-        for (const std::string& name : configuredProtocols()) {
+        const Protocols protocols = configuredProtocols();
+        for (const std::string& name : *protocols) {
             std::string text;
             accessor.SetString(text, PropertyAccessor::Interpreter, name);
-            InterpreterDll* dll = loadInterpreter(text);
-            if (dll == nullptr) continue;
-            CommandManager* commands = commandManagerOf(*dll);
-            if (commands == nullptr) continue;
-            Command* command = commands->CreateFromPacket(buffer);
+            const Loaded* loaded = load(text);
+            if (loaded == nullptr || loaded->commands == nullptr) continue;
+            Command* command = loaded->commands->CreateFromPacket(buffer);
             const bool claimed = command != nullptr && command->IsProtocolPacket();
-            commands->Destroy(command);
-            if (!claimed) continue;
-            PacketManager* packets = packetManagerOf(*dll);
-            if (packets != nullptr) return packets;
+            loaded->commands->Destroy(command);
+            if (claimed && loaded->packets != nullptr) return loaded->packets;
         }
     } catch (const Exception&) {
     }
     return &nullPacketManager_;
 }
 
-std::vector<std::string> InterpreterManager::configuredProtocols() {
+InterpreterManager::Protocols InterpreterManager::configuredProtocols() {
+    const uint64_t stamp = configurationStamp();
+    {
+        CriticalSectionLock guard(mapLock_);
+        if (protocols_ && stamp != 0 && stamp == protocolsStamp_) return protocols_;
+    }
+    // Read outside the map lock; taken under the stamp of before the read, so that a change
+    // during it makes the next use read again.
+    Protocols protocols = std::make_shared<const std::vector<std::string>>(readProtocols());
+    CriticalSectionLock guard(mapLock_);
+    protocols_ = protocols;
+    protocolsStamp_ = stamp;
+    return protocols;
+}
+
+std::vector<std::string> InterpreterManager::readProtocols() {
     try {
         Settings settings;
         std::vector<std::string> names;

@@ -1,9 +1,12 @@
 #pragma once
 // The interpreter plug-ins of the process, loaded by protocol name from the program's folder and
 // kept until the manager is destroyed, with the null managers as the fallback when none fits.
-// Any thread may call it; the protocol-name map has its own lock. Returned libraries and
-// managers stay valid until the manager is destroyed. Nothing here raises: failures give the
-// null managers (or nullptr from loadInterpreter).
+// The configuration (the settings key "Interpreters": which protocols, which library each) is
+// read once and again when the registry reports a change of the key; a library that failed to
+// load is not tried again until then. Any thread may call it; the protocol-name map has its own
+// lock. Returned libraries and managers stay valid until the manager is destroyed. Nothing here
+// raises: failures give the null managers (or nullptr from loadInterpreter).
+#include "config/RegistryWatch.h"
 #include "core/interpreters/InterpreterDllHandler.h"
 #include "export/common/CommandManager.h"
 #include "export/common/Data.h"
@@ -46,17 +49,40 @@ public:
     CommandManager* nullCommandManager() { return &nullCommandManager_; }
     PacketManager* nullPacketManager() { return &nullPacketManager_; }
 
+    // The watch on the settings key (for waiting until a change has been reported); 0 while the
+    // key is not watched, when the configuration is read at every use.
+    uint64_t configurationStamp() const;
+    bool waitForConfigurationChange(uint64_t since, uint32_t timeoutMs) const;
+
 private:
-    // The protocol names under the settings key "Interpreters", or the table's when it cannot be read.
-    static std::vector<std::string> configuredProtocols();
+    // A loaded library with its two managers, asked once.
+    struct Loaded {
+        std::unique_ptr<InterpreterDll> dll;
+        CommandManager* commands = nullptr;
+        PacketManager* packets = nullptr;
+    };
+    using Protocols = std::shared_ptr<const std::vector<std::string>>;
+
+    // The protocol names under the settings key "Interpreters", or the table's when it cannot be
+    // read: as last read, or read again when the key has changed since.
+    Protocols configuredProtocols();
+    static std::vector<std::string> readProtocols();
+    // The library of the text's `Interpreter` with its managers, loaded on first request; null
+    // when it cannot be loaded (again not before the configuration changes).
+    const Loaded* load(const std::string& text);
     static CommandManager* commandManagerOf(InterpreterDll& dll);
     static PacketManager* packetManagerOf(InterpreterDll& dll);
     // An event log entry for a plug-in that cannot be loaded, once per protocol.
     void reportFailure(const std::string& protocol, const std::string& library, int32_t code);
 
+    std::unique_ptr<RegistryWatch> watch_;
     CriticalSection mapLock_;
-    std::map<std::string, std::unique_ptr<InterpreterDll>> interpreters_;
+    std::map<std::string, Loaded> interpreters_;
+    // Protocols whose library failed to load, with the configuration's stamp at the time.
+    std::map<std::string, uint64_t> failed_;
     std::set<std::string> reported_;  // protocols whose failure is in the event log
+    Protocols protocols_;
+    uint64_t protocolsStamp_ = 0;
     NullCommandManager nullCommandManager_;
     NullPacketManager nullPacketManager_;
 };

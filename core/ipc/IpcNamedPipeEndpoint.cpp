@@ -9,8 +9,13 @@
 #include "export/common/PropertyText.h"
 #include "logging/LogFacade.h"
 #include "runtime/Exception.h"
+#include "runtime/ThreadPool.h"
 
 #include <cstring>
+
+// Every connection the service serves at once runs on a parked thread of the request path.
+static_assert(IpcTimeouts().maxConnections <= ThreadPool::kRequestPathBound,
+              "the request path's threads cover the connection cap");
 
 namespace {
 DWORD remainingOf(DWORD timeoutMs, ULONGLONG start) {
@@ -75,19 +80,40 @@ std::unique_ptr<IpcNamedPipeEndpoint> IpcNamedPipeEndpoint::acceptConnection() {
         lastAcceptCode_ = IpcOverlappedNamedPipe::kStopped;
         return nullptr;
     }
-    lastAcceptCode_ = pipe_.connect(INFINITE);
+    return handOn(pipe_.connect(INFINITE));
+}
+
+int32_t IpcNamedPipeEndpoint::beginAccept() {
+    if (!pipe_.isOpen()) {
+        const int32_t rc = createInstance(false);
+        if (rc != 0) return rc;
+    }
+    // Made while no client waits: its events cost the system calls here, not between a client's
+    // connection and its service.
+    if (!spare_) spare_.reset(new IpcNamedPipeEndpoint(timeouts_));
+    return pipe_.beginConnect();
+}
+
+std::unique_ptr<IpcNamedPipeEndpoint> IpcNamedPipeEndpoint::completeAccept(int32_t begun, bool successor) {
+    return handOn(begun == ERROR_IO_PENDING ? pipe_.finishConnect() : begun, successor);
+}
+
+std::unique_ptr<IpcNamedPipeEndpoint> IpcNamedPipeEndpoint::handOn(int32_t code, bool successor) {
+    lastAcceptCode_ = code;
     if (lastAcceptCode_ == ERROR_NO_DATA) return nullptr;
     // Connected or broken, this instance listens no more. While no other instance of ours
     // listens, anyone may create one under our name and take the next client's request; so the
     // next instance exists before this one is handed on or closed. A stop needs none.
     UniqueFileHandle current(pipe_.release());
-    const bool next = lastAcceptCode_ != IpcOverlappedNamedPipe::kStopped && createUntilStopped();
+    const bool next = lastAcceptCode_ != IpcOverlappedNamedPipe::kStopped && (!successor || createUntilStopped());
     if (lastAcceptCode_ != 0) return nullptr;
     if (!next) {
         lastAcceptCode_ = IpcOverlappedNamedPipe::kStopped;
         return nullptr;
     }
-    std::unique_ptr<IpcNamedPipeEndpoint> connection(new IpcNamedPipeEndpoint(current.release(), timeouts_));
+    std::unique_ptr<IpcNamedPipeEndpoint> connection =
+        spare_ ? std::move(spare_) : std::unique_ptr<IpcNamedPipeEndpoint>(new IpcNamedPipeEndpoint(timeouts_));
+    connection->pipe_.adopt(current.release());
     connection->setMapper(mapper_);
     return connection;
 }
@@ -103,7 +129,7 @@ int32_t IpcNamedPipeEndpoint::start() {
     started_.store(false);
     int32_t rc = 0;
     try {
-        thread_.reset(new Thread(runnable_));
+        thread_.reset(new Thread(runnable_, &ThreadPool::requestPath()));
         thread_->start();
     } catch (const Exception& e) {
         // Never ran: nothing will finish it, so it is closed here for the reaper.
@@ -144,7 +170,8 @@ uint32_t IpcNamedPipeEndpoint::serve() {
             // Read once the request is in: the system identifies a pipe client only after it
             // has written.
             const CallerIdentity caller = PipeIdentity::client(pipe_.handle());
-            LogFacade::getInstance().log("BidiService", "IpcNamedPipeEndpoint::serve() caller " + caller.describe());
+            LogFacade& facade = LogFacade::getInstance();
+            if (facade.isEnabled()) facade.log("BidiService", "IpcNamedPipeEndpoint::serve() caller " + caller.describe());
             try {
                 rc = mapper_->dispatch(caller, request, reply);
             } catch (const Exception& e) {

@@ -49,6 +49,17 @@ public:
     // logged and tried again every retryMs until it succeeds or stop() comes. Null on failure
     // or stop; lastAcceptCode() tells which (kStopped, with no instance left, after a stop).
     std::unique_ptr<IpcNamedPipeEndpoint> acceptConnection();
+    // acceptConnection() in two steps, for a monitor that waits on several listening endpoints
+    // at once: beginAccept() creates the instance if there is none (once: a failure is returned)
+    // and starts waiting for a client, giving 0 when one is connected already, ERROR_IO_PENDING
+    // while waiting (acceptEvent() is signalled when that ends), or the code. completeAccept()
+    // then hands the connection on as acceptConnection() does (the next instance first), or,
+    // when successor is false (another instance of ours exists), leaves the endpoint without one.
+    // cancelAccept() ends a pending wait; the instance stays for the next beginAccept().
+    int32_t beginAccept();
+    HANDLE acceptEvent() const { return pipe_.ioEvent(); }
+    std::unique_ptr<IpcNamedPipeEndpoint> completeAccept(int32_t begun, bool successor = true);
+    void cancelAccept() { pipe_.cancelConnect(); }
     std::unique_ptr<IpcEndpoint> accept() override;
     int32_t lastAcceptCode() const { return lastAcceptCode_; }
 
@@ -92,6 +103,9 @@ private:
     // createInstance(false) until it succeeds (each failure logged, retryMs apart) or a stop:
     // false when stopped.
     bool createUntilStopped();
+    // After a wait for a client ended with code: the connection, its successor instance made
+    // first; null with lastAcceptCode_ set otherwise.
+    std::unique_ptr<IpcNamedPipeEndpoint> handOn(int32_t code, bool successor = true);
     std::string pipeNameProperty() const;
 
     IpcTimeouts timeouts_;
@@ -102,4 +116,6 @@ private:
     std::unique_ptr<Thread> thread_;
     IpcEndpoints* owner_;
     int32_t lastAcceptCode_;
+    // Listening: the endpoint the next connection is handed to, made ahead of it.
+    std::unique_ptr<IpcNamedPipeEndpoint> spare_;
 };

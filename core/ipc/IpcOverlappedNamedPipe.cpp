@@ -3,6 +3,8 @@
 #include "core/ipc/IpcFrameAssembler.h"
 #include "runtime/Exception.h"
 
+#include <algorithm>
+
 namespace {
 // What is left of a bound that started at start; INFINITE stays INFINITE.
 DWORD remainingOf(DWORD timeoutMs, ULONGLONG start) {
@@ -16,6 +18,8 @@ DWORD remainingOf(DWORD timeoutMs, ULONGLONG start) {
 constexpr DWORD kCancelCollectMs = 5000;
 // WaitNamedPipeA slice between attempts while all instances are busy.
 constexpr DWORD kBusyRetryMs = 100;
+// The largest single read of a long frame.
+constexpr uint64_t kLargestRead = 64 * 1024;
 }  // namespace
 
 IpcOverlappedNamedPipe::IpcOverlappedNamedPipe()
@@ -80,7 +84,7 @@ int32_t IpcOverlappedNamedPipe::finish(bool pending, DWORD timeoutMs, DWORD& tra
     return static_cast<int32_t>(code);
 }
 
-int32_t IpcOverlappedNamedPipe::connect(DWORD timeoutMs) {
+int32_t IpcOverlappedNamedPipe::beginConnect() {
     if (stopping_.load()) return kStopped;
     if (!handle_ || ioOutstanding_) return ERROR_INVALID_HANDLE;
     beginIo();
@@ -92,7 +96,32 @@ int32_t IpcOverlappedNamedPipe::connect(DWORD timeoutMs) {
         DisconnectNamedPipe(handle_.get());
         return ERROR_NO_DATA;
     }
-    if (code != ERROR_IO_PENDING) return static_cast<int32_t>(code);
+    return static_cast<int32_t>(code);
+}
+
+int32_t IpcOverlappedNamedPipe::finishConnect() {
+    DWORD ignored = 0;
+    if (GetOverlappedResult(handle_.get(), &ov_, &ignored, FALSE)) return 0;
+    const DWORD code = GetLastError();
+    if (code == ERROR_NO_DATA) DisconnectNamedPipe(handle_.get());
+    return static_cast<int32_t>(code);
+}
+
+void IpcOverlappedNamedPipe::cancelConnect() {
+    if (!handle_) return;
+    // The OVERLAPPED belongs to the system until the cancelled wait is collected.
+    CancelIoEx(handle_.get(), &ov_);
+    DWORD ignored = 0;
+    if (WaitForSingleObject(io_.handle(), kCancelCollectMs) == WAIT_OBJECT_0) {
+        GetOverlappedResult(handle_.get(), &ov_, &ignored, FALSE);
+    } else {
+        ioOutstanding_ = true;
+    }
+}
+
+int32_t IpcOverlappedNamedPipe::connect(DWORD timeoutMs) {
+    const int32_t begun = beginConnect();
+    if (begun != ERROR_IO_PENDING) return begun;
     DWORD ignored = 0;
     bool more = false;
     return finish(true, timeoutMs, ignored, more);
@@ -121,11 +150,11 @@ int32_t IpcOverlappedNamedPipe::open(const std::string& path, DWORD timeoutMs) {
     }
 }
 
-int32_t IpcOverlappedNamedPipe::readChunk(DWORD timeoutMs, DWORD& transferred, bool& more) {
+int32_t IpcOverlappedNamedPipe::readChunk(uint8_t* into, DWORD size, DWORD timeoutMs, DWORD& transferred, bool& more) {
     if (stopping_.load()) return kStopped;
     if (!handle_ || ioOutstanding_) return ERROR_INVALID_HANDLE;
     beginIo();
-    if (ReadFile(handle_.get(), chunk_, kBufferSize, nullptr, &ov_)) return finish(false, timeoutMs, transferred, more);
+    if (ReadFile(handle_.get(), into, size, nullptr, &ov_)) return finish(false, timeoutMs, transferred, more);
     const DWORD code = GetLastError();
     // A read that fails at once does not signal the event on every system: waiting would hang.
     if (code == ERROR_MORE_DATA) return finish(false, timeoutMs, transferred, more);
@@ -137,15 +166,31 @@ int32_t IpcOverlappedNamedPipe::read(Data& payload, DWORD timeoutMs, uint32_t ma
     IpcFrameAssembler assembler(maxPayload);
     const ULONGLONG start = GetTickCount64();
     bool anyByte = false;
+    uint64_t received = 0;
     for (;;) {
+        // Every read is a round trip to the Wine server: the rest of a long frame (a reply
+        // padded to a large buffer) is read in larger pieces, each at most as large as what has
+        // arrived so far, so that a declared length alone never decides an allocation.
+        uint8_t* into = chunk_;
+        DWORD size = kBufferSize;
+        if (assembler.hasLength()) {
+            const uint64_t rest = IpcMessageFrame::kHeaderSize + uint64_t{assembler.declaredLength()} - received;
+            const uint64_t piece = std::min<uint64_t>({rest, received, kLargestRead});
+            if (piece > kBufferSize) {
+                if (larger_.size() < piece) larger_.resize(static_cast<size_t>(piece));
+                into = larger_.data();
+                size = static_cast<DWORD>(piece);
+            }
+        }
         DWORD n = 0;
         bool more = false;
-        const int32_t rc = readChunk(remainingOf(timeoutMs, start), n, more);
+        const int32_t rc = readChunk(into, size, remainingOf(timeoutMs, start), n, more);
         if (rc == ERROR_BROKEN_PIPE || rc == ERROR_PIPE_NOT_CONNECTED || rc == ERROR_HANDLE_EOF)
             return anyByte ? assembler.endOfStream() : kNoMessage;
         if (rc != 0) return rc;
         anyByte = anyByte || n > 0;
-        const IpcFrameAssembler::State state = assembler.append(chunk_, n);
+        received += n;
+        const IpcFrameAssembler::State state = assembler.append(into, n);
         if (state == IpcFrameAssembler::State::Failed) return assembler.error();
         if (state == IpcFrameAssembler::State::Complete) {
             // In message mode the rest of a longer message is still queued: the frame lied about
@@ -182,7 +227,7 @@ int32_t IpcOverlappedNamedPipe::waitForPeerClose(DWORD timeoutMs) {
     for (;;) {
         DWORD n = 0;
         bool more = false;
-        const int32_t rc = readChunk(remainingOf(timeoutMs, start), n, more);
+        const int32_t rc = readChunk(chunk_, kBufferSize, remainingOf(timeoutMs, start), n, more);
         if (rc == ERROR_BROKEN_PIPE || rc == ERROR_PIPE_NOT_CONNECTED || rc == ERROR_HANDLE_EOF) return 0;
         if (rc != 0) return rc;
     }

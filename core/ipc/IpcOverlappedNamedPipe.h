@@ -15,6 +15,7 @@
 #include <atomic>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 class IpcOverlappedNamedPipe {
 public:
@@ -51,6 +52,15 @@ public:
     // stays here; take it with release()), kStopped, kTimedOut, or the system's code.
     // ERROR_NO_DATA means a client came and went; the instance is ready to wait again.
     int32_t connect(DWORD timeoutMs);
+    // connect() in two steps, for a thread that waits on several instances at once:
+    // beginConnect() gives 0 when a client is connected already, ERROR_IO_PENDING while waiting
+    // (ioEvent() is signalled when that ends, and finishConnect() then gives 0 or the code), or
+    // the code (ERROR_NO_DATA as in connect()). cancelConnect() ends a pending wait and collects
+    // it before returning; a pending wait must be finished or cancelled before close().
+    int32_t beginConnect();
+    int32_t finishConnect();
+    void cancelConnect();
+    HANDLE ioEvent() const { return io_.handle(); }
 
     // Opens the client end of path, retrying while every instance is busy until timeoutMs has
     // passed; identification level only, so the server cannot act as us. Returns 0 or the code
@@ -89,7 +99,8 @@ private:
     // Completes an operation started with ov_: waits for it if pending, cancels and collects it
     // when stopped or out of time.
     int32_t finish(bool pending, DWORD timeoutMs, DWORD& transferred, bool& more);
-    int32_t readChunk(DWORD timeoutMs, DWORD& transferred, bool& more);
+    // One read into into (chunk_ or larger_) of at most size bytes.
+    int32_t readChunk(uint8_t* into, DWORD size, DWORD timeoutMs, DWORD& transferred, bool& more);
     void beginIo();
 
     UniqueFileHandle handle_;
@@ -103,5 +114,7 @@ private:
     bool ioOutstanding_;
     OVERLAPPED ov_;
     uint8_t chunk_[kBufferSize];
+    // For the rest of a long frame: grows only up to the bytes of the frame already received.
+    std::vector<uint8_t> larger_;
     Data frame_;
 };

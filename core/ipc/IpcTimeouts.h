@@ -20,6 +20,10 @@ struct IpcTimeouts {
     // monitor: 64 is far more than the drivers and tools of one computer keep open together, and
     // few enough threads that a local flood cannot exhaust the service.
     uint32_t maxConnections = 64;
+    // Instances of the service pipe listening at once, made ahead of the clients: a burst of up to
+    // this many clients connects without a busy answer while the monitor makes the next ones. At
+    // most maxConnections and 62 (one wait covers them all and the stop).
+    uint32_t listeningInstances = 16;
     // A connection beyond the cap must deliver its request within this, or it is closed without
     // an answer; taking the answer has the same bound. The monitor thread waits meanwhile.
     uint32_t busyAnswerMs = 250;

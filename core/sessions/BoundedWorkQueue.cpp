@@ -9,7 +9,7 @@ BoundedWorkQueue::~BoundedWorkQueue() { stop(); }
 bool BoundedWorkQueue::push(Task task) {
     bool kept = true;
     {
-        std::lock_guard<std::mutex> guard(lock_);
+        std::lock_guard<Monitor> guard(lock_);
         if (stopping_) {
             ++dropped_;
             return false;
@@ -23,18 +23,18 @@ bool BoundedWorkQueue::push(Task task) {
         }
         tasks_.push_back(std::move(task));
     }
-    changed_.notify_one();
+    lock_.notifyOne();
     return kept;
 }
 
 void BoundedWorkQueue::requestStop() {
     std::deque<Task> discarded;
     {
-        std::lock_guard<std::mutex> guard(lock_);
+        std::lock_guard<Monitor> guard(lock_);
         stopping_ = true;
         discarded.swap(tasks_);
     }
-    changed_.notify_all();
+    lock_.notifyAll();
     // discarded goes out of scope here, outside the lock: a task's captures may be large.
 }
 
@@ -44,19 +44,19 @@ void BoundedWorkQueue::stop() {
 }
 
 uint64_t BoundedWorkQueue::dropped() const {
-    std::lock_guard<std::mutex> guard(lock_);
+    std::lock_guard<Monitor> guard(lock_);
     return dropped_;
 }
 
 size_t BoundedWorkQueue::waiting() const {
-    std::lock_guard<std::mutex> guard(lock_);
+    std::lock_guard<Monitor> guard(lock_);
     return tasks_.size();
 }
 
 void BoundedWorkQueue::run() {
-    std::unique_lock<std::mutex> guard(lock_);
+    std::unique_lock<Monitor> guard(lock_);
     for (;;) {
-        changed_.wait(guard, [this] { return stopping_ || !tasks_.empty(); });
+        lock_.waitUntil(Monitor::kInfinite, [this] { return stopping_ || !tasks_.empty(); });
         if (stopping_) return;
         Task task = std::move(tasks_.front());
         tasks_.pop_front();

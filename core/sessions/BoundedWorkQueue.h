@@ -4,7 +4,8 @@
 // a printer's read thread can hand work to a client that is slow or stuck. stop() discards what
 // still waits and returns once the task under way (if any) has returned; tasks bound their own
 // waits. Any thread may push; stop and the destructor must not run on the worker itself. Portable.
-#include <condition_variable>
+#include "runtime/Monitor.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -39,8 +40,8 @@ private:
     void run();
 
     const size_t capacity_;
-    mutable std::mutex lock_;
-    std::condition_variable changed_;
+    // A push wakes the worker in user space (see Monitor): a fan-out to many clients wakes many.
+    mutable Monitor lock_;
     std::deque<Task> tasks_;
     uint64_t dropped_ = 0;
     bool stopping_ = false;

@@ -1,5 +1,6 @@
 #include "core/sessions/Printer.h"
 
+#include "core/sessions/LingeringPorts.h"
 #include "core/usb/port/NpaData.h"
 #include "export/common/PropertyAccessor.h"
 #include "runtime/Exception.h"
@@ -38,6 +39,8 @@ Printer::~Printer() {
     // session is whole for as long as the read thread can reach it.
     protocol_.reset();
     if (port_ != nullptr) port_->killReadThread();
+    // A read loop that did not end when asked still uses its port: it stays alive until then.
+    if (port_ != nullptr && port_->readerRunning()) LingeringPorts::instance().keep(std::move(port_));
     port_.reset();
 }
 

@@ -1,5 +1,6 @@
 #include "core/sessions/PrinterOperations.h"
 
+#include "core/sessions/LingeringPorts.h"
 #include "core/usb/UsbDeviceIds.h"
 #include "export/common/PropertyAccessor.h"
 #include "export/common/PropertyText.h"
@@ -18,6 +19,24 @@ bool holdsMarkup(const std::string& text) { return text.find_first_of("<>") != s
 PrinterOperations::PrinterOperations(SessionServices& services, PrinterTable& table)
     : services_(services), table_(table) {}
 
+PrinterOperations::HandleLock::HandleLock(PrinterOperations& owner, uint32_t handle) : owner_(owner), handle_(handle) {
+    {
+        std::lock_guard<std::mutex> guard(owner_.handleLocksLock_);
+        auto& entry = owner_.handleLocks_[handle];
+        if (!entry.first) entry.first = std::make_shared<std::mutex>();
+        ++entry.second;
+        lock_ = entry.first;
+    }
+    lock_->lock();
+}
+
+PrinterOperations::HandleLock::~HandleLock() {
+    lock_->unlock();
+    std::lock_guard<std::mutex> guard(owner_.handleLocksLock_);
+    auto it = owner_.handleLocks_.find(handle_);
+    if (it != owner_.handleLocks_.end() && --it->second.second == 0) owner_.handleLocks_.erase(it);
+}
+
 void PrinterOperations::log(const std::string& line) const {
     if (services_.log) services_.log(line);
 }
@@ -25,7 +44,7 @@ void PrinterOperations::log(const std::string& line) const {
 uint32_t PrinterOperations::openOrCreate(uint32_t handle, const PrinterTable::Creator& creator,
                                          const CallerIdentity& caller) {
     if (!caller.known()) return kNotAllowed;
-    std::lock_guard<std::mutex> guard(openCloseLock_);
+    HandleLock guard(*this, handle);
     std::shared_ptr<Printer> printer;
     try {
         printer = table_.findOrCreate(handle, creator);
@@ -78,11 +97,17 @@ uint32_t PrinterOperations::openPrinterEx(const std::string& portName, uint32_t 
 }
 
 uint32_t PrinterOperations::closePrinter(uint32_t handle, const CallerIdentity& caller) {
-    std::lock_guard<std::mutex> guard(openCloseLock_);
-    std::shared_ptr<Printer> printer = table_.find(handle);
-    if (printer == nullptr) return kNoSuchHandle;
-    const uint32_t rc = printer->close(caller);
-    if (printer->count() == 0) table_.erase(handle, printer);
+    uint32_t rc = kNoSuchHandle;
+    {
+        // The session may die here, stopping its read thread: under this handle's lock only.
+        HandleLock guard(*this, handle);
+        std::shared_ptr<Printer> printer = table_.find(handle);
+        if (printer == nullptr) return kNoSuchHandle;
+        rc = printer->close(caller);
+        if (printer->count() == 0) table_.erase(handle, printer);
+    }
+    // Ports left to a read loop that has ended since are freed now.
+    LingeringPorts::instance().reapEnded();
     return rc;
 }
 

@@ -14,8 +14,11 @@
 #include "core/sessions/PrinterTable.h"
 
 #include <cstdint>
+#include <map>
+#include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
 
 class PrinterOperations {
 public:
@@ -75,9 +78,26 @@ private:
     std::shared_ptr<Printer> openedSession(uint32_t handle, const CallerIdentity& caller) const;
     void log(const std::string& line) const;
 
+    // Opening and closing are one step each with the table, per handle: a close that removes a
+    // session and an open that finds it cannot interleave (the open would keep a session nobody
+    // can reach, or open the printer while the old session's read thread still holds it). Per
+    // handle, so that a close waiting for its printer's read thread holds up no other printer.
+    class HandleLock {
+    public:
+        HandleLock(PrinterOperations& owner, uint32_t handle);
+        ~HandleLock();
+        HandleLock(const HandleLock&) = delete;
+        HandleLock& operator=(const HandleLock&) = delete;
+
+    private:
+        PrinterOperations& owner_;
+        uint32_t handle_;
+        std::shared_ptr<std::mutex> lock_;
+    };
+
     SessionServices& services_;
     PrinterTable& table_;
-    // Opening and closing are one step each with the table: a close that removes a session and
-    // an open that finds it cannot interleave (the open would keep a session nobody can reach).
-    std::mutex openCloseLock_;
+    std::mutex handleLocksLock_;
+    // A lock per handle in use, with the number of its holders and waiters.
+    std::map<uint32_t, std::pair<std::shared_ptr<std::mutex>, uint32_t>> handleLocks_;
 };

@@ -79,7 +79,7 @@ void BidiUsbEndpoints::write(Data& request) {
     const BOOL ok = WriteFile(writeHandle_.get(), bytes, request.Size(), &written, nullptr);
     request.SetStatus(ok ? 0 : static_cast<int32_t>(GetLastError()));
     request.SetCount(static_cast<int32_t>(written));
-    log("-BidiUsbEndpoints::write(): errorCode=" + std::to_string(request.Status()));
+    if (LogFacade::getInstance().isEnabled()) log("-BidiUsbEndpoints::write(): errorCode=" + std::to_string(request.Status()));
 }
 
 uint32_t BidiUsbEndpoints::readOverlapped(Data& into) {
@@ -89,8 +89,8 @@ uint32_t BidiUsbEndpoints::readOverlapped(Data& into) {
             into.SetStatus(WAIT_TIMEOUT);
             return static_cast<uint32_t>(into.Status());
         }
-        readEvent_.reset();
-        closeEvent_.reset();
+        // The read resets its event itself; the close event only needs it after a close.
+        if (closed_.exchange(false)) closeEvent_.reset();
     } catch (const Exception& e) {
         into.SetStatus(e.code() != 0 ? e.code() : static_cast<int32_t>(kInternalError));
         return static_cast<uint32_t>(into.Status());
@@ -151,6 +151,7 @@ uint32_t BidiUsbEndpoints::readOverlapped(Data& into) {
 uint32_t BidiUsbEndpoints::close() {
     log("+BidiUsbEndpoints::close()");
     try {
+        closed_.store(true);
         closeEvent_.set();
     } catch (const Exception&) {
         // SetEvent on our own event does not fail while the object lives.

@@ -10,6 +10,7 @@
 #include "runtime/UniqueHandle.h"
 #include "runtime/Win32.h"
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -62,6 +63,7 @@ private:
     std::string transportString_;
     Event readEvent_;
     Event closeEvent_;
+    std::atomic<bool> closed_{false};  // closeEvent_ was set since the last read began
     UniqueFileHandle readHandle_;
     UniqueFileHandle writeHandle_;
     std::unique_ptr<ReadBlock> read_;

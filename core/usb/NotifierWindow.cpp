@@ -109,7 +109,7 @@ void NotifierWindow::start() {
     // A WM_QUIT posted before the thread has a message queue is lost and the loop would never
     // end: stop() may only post once the window exists, so creation waits for it (or for the
     // thread to give up).
-    const HANDLE waitFor[2] = {ready_.handle(), thread_->handle()};
+    const HANDLE waitFor[2] = {ready_.handle(), thread_->endHandle()};
     WaitForMultipleObjects(2, waitFor, FALSE, kReadyWaitMilliseconds);
 }
 
@@ -182,7 +182,7 @@ bool NotifierWindow::stop() {
     if (window_.load() == nullptr && thread_->isRunning()) {
         // Setup still under way: its message queue may not exist yet, and a quit posted now
         // would be lost.
-        const HANDLE waitFor[2] = {ready_.handle(), thread_->handle()};
+        const HANDLE waitFor[2] = {ready_.handle(), thread_->endHandle()};
         WaitForMultipleObjects(2, waitFor, FALSE, kReadyWaitMilliseconds);
     }
     if (window_.load() != nullptr) PostThreadMessageA(thread_->threadId(), WM_QUIT, 0, 0);

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <functional>
 #include <map>
 #include <regex>
 #include <thread>
@@ -18,9 +19,16 @@ protected:
     void SetUp() override {
         path_ = LogFacade::getInstance().logPath();
         ASSERT_NE(path_.find(logtest::runPrefix() + "__BcxComponents.log"), std::string::npos) << path_;
-        logtest::setSwitch(logtest::runShortName(), 1);
+        changeSwitch([] { logtest::setSwitch(logtest::runShortName(), 1); });
     }
     void TearDown() override { logtest::removeSwitch(logtest::runShortName()); }
+
+    // Makes a change of the switch and waits (bounded) until the facade has been told of it.
+    void changeSwitch(const std::function<void()>& change) {
+        const uint64_t before = LogFacade::getInstance().switchStamp();
+        change();
+        ASSERT_TRUE(LogFacade::getInstance().waitForSwitchChange(before, 5000));
+    }
 
     // Every line of the file whole and well-formed; the texts per component, in file order.
     std::map<std::string, std::vector<std::string>> linesByComponent(std::map<std::string, std::string>* pids = nullptr) {
@@ -56,61 +64,67 @@ std::string hexId(DWORD value) {
 
 }  // namespace
 
-TEST_F(LogFacadeTest, TheSwitchIsReadAtEveryLine) {
+TEST_F(LogFacadeTest, AChangeOfTheSwitchTakesEffectAtTheNextLineOnceReported) {
     LogFacade& facade = LogFacade::getInstance();
     const std::string start = logtest::readFile(path_);
     const bool existed = logtest::fileExists(path_);
+    const std::string name = logtest::runShortName();
 
-    logtest::removeSwitch(logtest::runShortName());
+    changeSwitch([&] { logtest::removeSwitch(name); });
     EXPECT_FALSE(facade.isEnabled());
     facade.log("BidiService", "while the key is missing");
-    logtest::setSwitch(logtest::runShortName(), 0);
+    changeSwitch([&] { logtest::setSwitch(name, 0); });
     EXPECT_FALSE(facade.isEnabled());
     facade.log("BidiService", "while the switch is 0");
     EXPECT_EQ(logtest::fileExists(path_), existed);
     EXPECT_EQ(logtest::readFile(path_), start);
 
-    logtest::setSwitch(logtest::runShortName(), 1);
-    EXPECT_TRUE(facade.isEnabled());
+    changeSwitch([&] { logtest::setSwitch(name, 1); });
     facade.log("BidiService", "after the switch went on");
     const std::string on = logtest::readFile(path_);
     ASSERT_GT(on.size(), start.size());
     EXPECT_EQ(on.substr(0, start.size()), start);
     EXPECT_NE(on.find("BidiService               after the switch went on\r\n", start.size()), std::string::npos);
 
-    logtest::setSwitch(logtest::runShortName(), 0);
+    changeSwitch([&] { logtest::setSwitch(name, 0); });
     facade.log("BidiService", "after the switch went off");
     EXPECT_EQ(logtest::readFile(path_), on);
     ASSERT_NE(LogFacade::writer(), nullptr);
     EXPECT_EQ(LogFacade::writer()->path(), path_);
 }
 
-// The switch key stays open between lines; these are the ways the registry can change under it.
+// The switch key stays open between reads; these are the ways the registry can change under it.
 TEST_F(LogFacadeTest, TheSwitchFollowsTheRegistryWhileItsKeyIsKeptOpen) {
     LogFacade& facade = LogFacade::getInstance();
     const std::string name = logtest::runShortName();
     ASSERT_TRUE(facade.isEnabled());
 
     // Deleted under the open handle, then made again with the switch on.
-    logtest::removeSwitch(name);
+    changeSwitch([&] { logtest::removeSwitch(name); });
     EXPECT_FALSE(facade.isEnabled());
-    logtest::setSwitch(name, 1);
+    changeSwitch([&] { logtest::setSwitch(name, 1); });
     EXPECT_TRUE(facade.isEnabled());
-    logtest::removeSwitch(name);
-    logtest::setSwitch(name, 0);
+    changeSwitch([&] {
+        logtest::removeSwitch(name);
+        logtest::setSwitch(name, 0);
+    });
     EXPECT_FALSE(facade.isEnabled());
-    logtest::setSwitch(name, 1);
+    changeSwitch([&] { logtest::setSwitch(name, 1); });
     EXPECT_TRUE(facade.isEnabled());
 
     // A value of another type, or a negative one, is off; the key stays usable afterwards.
     const std::string keyPath = "Software\\" + name + "\\BcxComponents\\";
-    ASSERT_EQ(RegSetKeyValueA(HKEY_LOCAL_MACHINE, keyPath.c_str(), "startLog", REG_SZ, "1", 2), ERROR_SUCCESS);
+    changeSwitch([&] {
+        ASSERT_EQ(RegSetKeyValueA(HKEY_LOCAL_MACHINE, keyPath.c_str(), "startLog", REG_SZ, "1", 2), ERROR_SUCCESS);
+    });
     EXPECT_FALSE(facade.isEnabled());
     const DWORD negative = 0xFFFFFFFF;
-    ASSERT_EQ(RegSetKeyValueA(HKEY_LOCAL_MACHINE, keyPath.c_str(), "startLog", REG_DWORD, &negative, sizeof negative),
-              ERROR_SUCCESS);
+    changeSwitch([&] {
+        ASSERT_EQ(RegSetKeyValueA(HKEY_LOCAL_MACHINE, keyPath.c_str(), "startLog", REG_DWORD, &negative, sizeof negative),
+                  ERROR_SUCCESS);
+    });
     EXPECT_FALSE(facade.isEnabled());
-    logtest::setSwitch(name, 7);
+    changeSwitch([&] { logtest::setSwitch(name, 7); });
     EXPECT_TRUE(facade.isEnabled());
 
     // Another short name reads its own key, and coming back reads this one again.
@@ -118,7 +132,7 @@ TEST_F(LogFacadeTest, TheSwitchFollowsTheRegistryWhileItsKeyIsKeptOpen) {
     logtest::setSwitch(other, 0);
     facade.setShortName(other);
     EXPECT_FALSE(facade.isEnabled());
-    logtest::setSwitch(other, 1);
+    changeSwitch([&] { logtest::setSwitch(other, 1); });
     EXPECT_TRUE(facade.isEnabled());
     logtest::setSwitch(name, 0);
     EXPECT_TRUE(facade.isEnabled());
@@ -150,9 +164,11 @@ TEST_F(LogFacadeTest, TheSwitchIsSafeToReadFromManyThreadsWhileTheKeyChanges) {
     stop = true;
     for (std::thread& t : readers) t.join();
     EXPECT_GT(reads.load(), 0);
-    EXPECT_TRUE(facade.isEnabled());  // round 39 left the switch at 1
-    logtest::setSwitch(name, 0);
+    // Round 39 left the switch at 1 (writing a value unchanged reports nothing).
+    changeSwitch([&] { logtest::setSwitch(name, 0); });
     EXPECT_FALSE(facade.isEnabled());
+    changeSwitch([&] { logtest::setSwitch(name, 1); });
+    EXPECT_TRUE(facade.isEnabled());
 }
 
 TEST_F(LogFacadeTest, AFreshFacadeAfterTeardownKeepsTheWriter) {

@@ -228,9 +228,9 @@ public:
     }
 
 private:
-    uintptr_t fail(const std::string& what) {
+    long long fail(const std::string& what) {
         failure_ = what + ": " + std::to_string(GetLastError());
-        return 0;
+        return -1;
     }
 
     UniqueHandle process_;
@@ -870,10 +870,12 @@ TEST_F(SystemFault, AStopUnderLoadCompletesWithinTwoSecondsAndEveryClientEnds) {
 // ---- 7. 10000 request cycles and the service's handle table ----------------------------------
 
 // The service's handle table, seen from outside. The system reports no handle count here, but it
-// gives a new handle the lowest free slot: the value a handle duplicated into the service gets
-// is the lowest free slot there, and every handle leaked below it pushes it up by 4. So the
-// difference of two such values, divided by 4, is at least the number of handles leaked between
-// them (handles open only for a moment can only add to it).
+// gives a new handle the lowest free slot, 4 apart. kFill handles duplicated into the service at
+// once take its kFill lowest free slots; while the table has fewer holes than that, the highest
+// of them lies above every slot in use, and its value / 4 - kFill counts the handles in use. A
+// count rather than the lowest free slot alone: a long-lived handle that the service replaces
+// now and then (a listening pipe instance is replaced at every connection) moves from slot to
+// slot and would move that value either way.
 class ServiceHandles {
 public:
     explicit ServiceHandles(DWORD pid) : process_(OpenProcess(PROCESS_DUP_HANDLE | SYNCHRONIZE, FALSE, pid)) {}
@@ -897,28 +899,39 @@ public:
         CloseHandle(back);
         return true;
     }
-    // The lowest value a fresh handle gets, over a few samples 50 ms apart (the service's own
-    // short-lived handles, such as a finishing connection thread's, may sit in a slot at one
-    // moment).
-    uintptr_t freshValue() {
-        uintptr_t lowest = UINTPTR_MAX;
+    // The handles in use, the fewest over a few samples 50 ms apart (the service's own
+    // short-lived handles, such as a finishing connection thread's, may be open at one moment);
+    // -1 on failure.
+    long long inUse() {
+        constexpr int kFill = 512;
+        long long fewest = -1;
+        std::vector<uintptr_t> values;
         for (int i = 0; i < 8; ++i) {
-            const uintptr_t value = plant();
-            if (value == 0) return fail("DuplicateHandle into the service");
-            if (!remove(value)) return fail("DuplicateHandle closing in the service");
-            lowest = std::min(lowest, value);
+            values.clear();
+            bool planted = true;
+            for (int k = 0; k < kFill && planted; ++k) {
+                values.push_back(plant());
+                planted = values.back() != 0;
+            }
+            for (uintptr_t value : values) {
+                if (value != 0 && !remove(value)) return fail("DuplicateHandle closing in the service");
+            }
+            if (!planted) return fail("DuplicateHandle into the service");
+            const long long count =
+                static_cast<long long>(*std::max_element(values.begin(), values.end()) / 4) - kFill;
+            if (fewest < 0 || count < fewest) fewest = count;
             // Paced by a bounded wait on the process, which also notices it ending.
             if (WaitForSingleObject(process_.get(), 50) != WAIT_TIMEOUT) return fail("the service ended");
         }
-        return lowest;
+        return fewest;
     }
     // What made the last measure fail.
     const std::string& failure() const { return failure_; }
 
 private:
-    uintptr_t fail(const std::string& what) {
+    long long fail(const std::string& what) {
         failure_ = what + ": " + std::to_string(GetLastError());
-        return 0;
+        return -1;
     }
 
     UniqueHandle process_;
@@ -987,33 +1000,32 @@ TEST_F(SystemCycles, TenThousandRequestCyclesGrowTheServiceHandleTableByAtMostTe
     run(200);  // first-use work (plug-in commands, threads, sessions) before the first measure
     closeAll();
     ASSERT_EQ(0, failures.load()) << "first failure " << firstFailure.load();
-    const uintptr_t before = handles.freshValue();
-    ASSERT_NE(0u, before) << handles.failure();
+    const long long before = handles.inUse();
+    ASSERT_GE(before, 0) << handles.failure();
 
     // The measure sees a leak: three handles left in the service on purpose move it by three.
     uintptr_t planted[3] = {handles.plant(), handles.plant(), handles.plant()};
-    const uintptr_t withPlanted = handles.freshValue();
+    const long long withPlanted = handles.inUse();
     for (uintptr_t value : planted) EXPECT_TRUE(handles.remove(value));
-    const uintptr_t removedAgain = handles.freshValue();
-    EXPECT_GE(withPlanted, before + 3 * 4) << "three handles left open did not move the measure";
+    const long long removedAgain = handles.inUse();
+    EXPECT_EQ(before + 3, withPlanted) << "three handles left open did not move the measure by three";
     EXPECT_EQ(before, removedAgain);
-    measured("handle measure check: fresh value " + std::to_string(before) + ", with 3 handles planted " +
+    measured("handle measure check: " + std::to_string(before) + " handles in use, with 3 planted " +
              std::to_string(withPlanted) + ", after removing them " + std::to_string(removedAgain));
 
     const ULONGLONG start = now();
     run(kCycles);
     const ULONGLONG spent = now() - start;
     closeAll();
-    const uintptr_t after = handles.freshValue();
-    ASSERT_NE(0u, after) << handles.failure();
-    const long long growth = (static_cast<long long>(after) - static_cast<long long>(before)) / 4;
+    const long long after = handles.inUse();
+    ASSERT_GE(after, 0) << handles.failure();
+    const long long growth = after - before;
     EXPECT_EQ(0, failures.load()) << "first failure " << firstFailure.load();
     EXPECT_LE(growth, 10);
     measured(std::to_string(kCycles) + " cycles in " + std::to_string(spent) + " ms (" +
              std::to_string(spent ? kCycles * 1000ull / spent : 0) + " cycles/s, " + std::to_string(kThreads) +
-             " client threads), " + std::to_string(failures.load()) + " failed; fresh handle value before " +
-             std::to_string(before) + ", after " + std::to_string(after) + ": growth " + std::to_string(growth) +
-             " handles");
+             " client threads), " + std::to_string(failures.load()) + " failed; handles in use before " +
+             std::to_string(before) + ", after " + std::to_string(after) + ": growth " + std::to_string(growth));
     expectServedPromptly("after 10000 cycles");
 }
 

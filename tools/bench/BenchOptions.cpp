@@ -20,7 +20,7 @@ bool toNumber(const std::string& text, uint32_t& value) {
 }  // namespace
 
 const std::vector<std::string>& BenchOptions::measurementNames() {
-    static const std::vector<std::string> names = {"exchange", "throughput", "fanout", "idle", "breakdown"};
+    static const std::vector<std::string> names = {"exchange", "throughput", "burst", "fanout", "idle", "breakdown", "stop"};
     return names;
 }
 

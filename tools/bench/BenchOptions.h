@@ -1,6 +1,6 @@
 #pragma once
 // The command line of tolvex-bench: which measurements to run and how much of each.
-//   tolvex-bench [exchange|throughput|fanout|idle|breakdown ...] [--quick] [--rows]
+//   tolvex-bench [exchange|throughput|burst|fanout|idle|breakdown|stop ...] [--quick] [--rows]
 //                [--prefix P] [--pipe NAME] [--device-base PATH] [--exchanges N] [--block N]
 //                [--throughput-ms N] [--alerts N] [--idle-ms N] [--service-wait-ms N]
 //                [--service-unix-pid N]

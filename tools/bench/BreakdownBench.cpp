@@ -1,6 +1,7 @@
 #include "tools/bench/BreakdownBench.h"
 
 #include "core/ipc/IpcOverlappedNamedPipe.h"
+#include "core/ipc/PipeIdentity.h"
 #include "core/usb/BidiUsbEndpoints.h"
 #include "core/usb/port/BcxServiceUsbPort.h"
 #include "config/Localize.h"
@@ -13,11 +14,13 @@
 #include "logging/LogFacade.h"
 #include "logging/LogLine.h"
 #include "runtime/Exception.h"
+#include "runtime/Monitor.h"
 #include "runtime/Thread.h"
+#include "runtime/ThreadPool.h"
 #include "tools/bench/BenchClock.h"
 #include "tools/bench/BenchNpaLookup.h"
+#include "tools/bench/BenchPrinter.h"
 #include "tools/bench/BenchStats.h"
-#include "tools/simulator/NpaPrinterSimulator.h"
 
 #include <atomic>
 #include <fstream>
@@ -26,6 +29,7 @@
 #include <cstdio>
 #include <mutex>
 #include <thread>
+#include <type_traits>
 
 namespace {
 
@@ -79,8 +83,8 @@ struct StartProbe : Runnable {
 };
 
 // Thread starts and joins per second made by `starters` threads at once in this process, for
-// about `ms` milliseconds: what one service process can pay for connections and read threads.
-double threadStartsPerSecond(int starters, DWORD ms) {
+// about `ms` milliseconds: what one service process can pay for connections and read loops.
+double threadStartsPerSecond(int starters, DWORD ms, ThreadPool* pool) {
     std::atomic<bool> stop{false};
     std::atomic<uint64_t> done{0};
     std::vector<std::thread> loops;
@@ -89,7 +93,7 @@ double threadStartsPerSecond(int starters, DWORD ms) {
         loops.emplace_back([&] {
             while (!stop.load()) {
                 StartProbe probe;
-                Thread thread(probe);
+                Thread thread(probe, pool);
                 thread.start();
                 if (thread.waitForEnd(5000)) done.fetch_add(1);
             }
@@ -120,7 +124,8 @@ BenchRow stepRow(const std::string& step, const std::vector<double>& samples, co
 
 // The request and reply messages of an exchange between a client and a served pipe instance:
 // how long the server's reply write takes while the client waits in its read.
-void pipeSteps(uint32_t iterations, std::vector<double>& requestRead, std::vector<double>& replyWrite) {
+void pipeSteps(uint32_t iterations, std::vector<double>& requestRead, std::vector<double>& identity,
+               std::vector<double>& replyWrite) {
     const std::string name = "QvBenchPipe" + std::to_string(GetCurrentProcessId()) + "x" + std::to_string(GetTickCount64());
     IpcOverlappedNamedPipe server;
     server.create(name, true, nullptr);
@@ -149,10 +154,14 @@ void pipeSteps(uint32_t iterations, std::vector<double>& requestRead, std::vecto
             const double t0 = benchNowUs();
             if (server.read(request, 5000) != 0) break;
             const double t1 = benchNowUs();
-            if (server.write(reply, 5000) != 0) break;
+            // What every request pays before it is dispatched: who the caller is.
+            const CallerIdentity caller = PipeIdentity::client(server.handle());
             const double t2 = benchNowUs();
+            if (server.write(reply, 5000) != 0) break;
+            const double t3 = benchNowUs();
             requestRead.push_back(t1 - t0);
-            replyWrite.push_back(t2 - t1);
+            if (caller.known()) identity.push_back(t2 - t1);
+            replyWrite.push_back(t3 - t2);
         }
     }
     server.requestStop();
@@ -193,61 +202,79 @@ double logLinesPerExchange(const std::function<void()>& exchangeOnce, uint32_t e
 namespace BreakdownBench {
 
 void run(const BreakdownInputs& in, uint32_t iterations, std::vector<BenchRow>& rows) {
-    std::vector<double> threadStart, threadStartJoin, pipesOpen, portConnect, modeSwitch, exchangeWait, stopReading,
-        wake, spooler, requestRead, replyWrite, logCall, logCallKeyAtZero, portWhole, quickWhole, lookupCounts, lookupCall;
+    std::vector<double> threadStart, threadStartJoin, ownStart, pipesOpen, portConnect, modeSwitch, exchangeWait,
+        stopReading, wake, stdWake, spooler, requestRead, identity, replyWrite, logCall, logCallKeyAtZero, portWhole,
+        quickWhole, lookupCounts, lookupCall;
     double linesPerExchange = 0;
-    // Connection thread start: what the pipe monitor pays for every client connection.
-    for (uint32_t i = 0; i < iterations; ++i) {
-        StartProbe probe;
-        Thread thread(probe);
-        const double t0 = benchNowUs();
-        thread.start();
-        thread.waitForEnd(5000);
-        const double t1 = benchNowUs();
-        threadStart.push_back(probe.begunUs - t0);
-        threadStartJoin.push_back(t1 - t0);
+    // Connection thread start: what the pipe monitor pays for every client connection, on the
+    // request path's pool as the service starts them, and on a thread of its own for reference.
+    for (ThreadPool* pool : {&ThreadPool::requestPath(), static_cast<ThreadPool*>(nullptr)}) {
+        for (uint32_t i = 0; i < iterations; ++i) {
+            StartProbe probe;
+            Thread thread(probe, pool);
+            const double t0 = benchNowUs();
+            thread.start();
+            thread.waitForEnd(5000);
+            const double t1 = benchNowUs();
+            (pool != nullptr ? threadStart : ownStart).push_back(probe.begunUs - t0);
+            if (pool != nullptr) threadStartJoin.push_back(t1 - t0);
+        }
     }
 
     // One thread starting threads against two at once, in this one process.
     const DWORD scalingMs = iterations >= 100 ? 1500 : 300;
-    const double oneStarter = threadStartsPerSecond(1, scalingMs);
-    const double twoStarters = threadStartsPerSecond(2, scalingMs);
+    const double oneStarter = threadStartsPerSecond(1, scalingMs, &ThreadPool::requestPath());
+    const double twoStarters = threadStartsPerSecond(2, scalingMs, &ThreadPool::requestPath());
 
-    // Reply wake-up: the read thread's notify to the sender waiting in the packet protocol.
-    {
-        std::mutex lock;
-        std::condition_variable signal;
+    // Reply wake-up: the read thread's notify to the sender waiting in the packet protocol, with
+    // the lock the protocol uses and, for reference, the standard library's.
+    const auto wakeUps = [iterations](auto& lock, auto notifyAll, auto waitFor, std::vector<double>& into) {
         uint64_t posted = 0, seen = 0;
         double postedAt = 0;
         bool done = false;
         std::thread waker([&] {
             for (uint32_t i = 0; i < iterations; ++i) {
                 {
-                    std::unique_lock<std::mutex> guard(lock);
+                    std::unique_lock<std::remove_reference_t<decltype(lock)>> guard(lock);
                     // The previous wake-up has been taken before the next is posted.
-                    signal.wait_for(guard, std::chrono::seconds(5), [&] { return seen == posted; });
+                    waitFor(guard, [&] { return seen == posted; });
                     ++posted;
                     postedAt = benchNowUs();
                 }
-                signal.notify_all();
+                notifyAll();
             }
-            std::lock_guard<std::mutex> guard(lock);
+            std::lock_guard<std::remove_reference_t<decltype(lock)>> guard(lock);
             done = true;
         });
         for (uint32_t i = 0; i < iterations; ++i) {
-            std::unique_lock<std::mutex> guard(lock);
-            if (!signal.wait_for(guard, std::chrono::seconds(5), [&] { return posted > seen || done; })) break;
+            std::unique_lock<std::remove_reference_t<decltype(lock)>> guard(lock);
+            if (!waitFor(guard, [&] { return posted > seen || done; })) break;
             if (posted == seen) break;
-            wake.push_back(benchNowUs() - postedAt);
+            into.push_back(benchNowUs() - postedAt);
             seen = posted;
             guard.unlock();
-            signal.notify_all();
+            notifyAll();
         }
         waker.join();
+    };
+    {
+        Monitor monitor;
+        wakeUps(
+            monitor, [&] { monitor.notifyAll(); },
+            [&](std::unique_lock<Monitor>&, const std::function<bool()>& done) { return monitor.waitUntil(5000, done); },
+            wake);
+        std::mutex lock;
+        std::condition_variable signal;
+        wakeUps(
+            lock, [&] { signal.notify_all(); },
+            [&](std::unique_lock<std::mutex>& guard, const std::function<bool()>& done) {
+                return signal.wait_for(guard, std::chrono::seconds(5), done);
+            },
+            stdWake);
     }
-    pipeSteps(iterations, requestRead, replyWrite);
+    pipeSteps(iterations, requestRead, identity, replyWrite);
 
-    NpaPrinterSimulator printer(in.devicePath);
+    BenchPrinter printer(in.devicePath);
     BenchNpaLookup lookup;
     try {
         printer.start();
@@ -260,7 +287,7 @@ void run(const BreakdownInputs& in, uint32_t iterations, std::vector<BenchRow>& 
             const uint32_t rc = endpoints.open();
             const double t1 = benchNowUs();
             // The printer takes the next open only once it has accepted this one.
-            if (rc == 0 && printer.waitForHost(5000)) pipesOpen.push_back(t1 - t0);
+            if (rc == 0 && printer.waitForAccepted(2 * (i + 1), 5000)) pipesOpen.push_back(t1 - t0);
         }
         // The service's spooler probe, asked before every write to the printer.
         {
@@ -385,16 +412,18 @@ void run(const BreakdownInputs& in, uint32_t iterations, std::vector<BenchRow>& 
                                micros(in.clientConnectP50) + " p50",
                                "client's pipe open, through the service"));
     }
-    rows.push_back(stepRow("connection thread start", threadStart, "Thread start to run(), isolated"));
-    rows.push_back(stepRow("  thread start and join", threadStartJoin, "Thread start to end, isolated"));
+    rows.push_back(stepRow("connection thread start", threadStart, "Thread start to run() on the request path's pool"));
+    rows.push_back(stepRow("  thread start and join", threadStartJoin, "the same, start to end"));
+    rows.push_back(stepRow("  a thread of its own instead", ownStart, "Thread start to run(), no pool, isolated"));
     {
         std::printf("# breakdown thread starts and joins per second in one process: 1 starter %.0f/s, 2 starters %.0f/s\n",
                     oneStarter, twoStarters);
-        rows.push_back(infoRow("  thread starts, 2 starting at once",
+        rows.push_back(infoRow("  pooled thread starts, 2 starting at once",
                                number(twoStarters) + " vs " + number(oneStarter) + " /s",
                                oneStarter > 0 ? ratio(twoStarters / oneStarter, "1 starting (one process)") : "-"));
     }
     rows.push_back(stepRow("request read (client write + read)", requestRead, "overlapped pipe, isolated"));
+    rows.push_back(stepRow("caller identity read", identity, "PipeIdentity::client on the connection, isolated"));
     rows.push_back(stepRow("port connect", portConnect, "BcxServiceUsbPort::connect, first user"));
     rows.push_back(stepRow("  of it: printer pipes open", pipesOpen, "BidiUsbEndpoints::open, isolated"));
     rows.push_back(stepRow("  of it: mode switch", modeSwitch, "connect while reading: startNpaMode write"));
@@ -405,7 +434,8 @@ void run(const BreakdownInputs& in, uint32_t iterations, std::vector<BenchRow>& 
                                micros(in.floorP50) + " p50",
                                "the floor"));
     }
-    rows.push_back(stepRow("  of it: reply wake-up", wake, "condition variable, isolated"));
+    rows.push_back(stepRow("  of it: reply wake-up", wake, "Monitor (slim lock, condition variable), isolated"));
+    rows.push_back(stepRow("    with the standard library's instead", stdWake, "std::condition_variable, isolated"));
     rows.push_back(stepRow("stop of reading", stopReading, "BcxServiceUsbPort::disconnect, last user"));
     rows.push_back(stepRow("reply write", replyWrite, "overlapped pipe write, isolated"));
     {

@@ -7,7 +7,8 @@
 #include "tools/bench/BenchOptions.h"
 #include "tools/bench/BenchStats.h"
 #include "tools/bench/BenchTable.h"
-#include "tools/simulator/NpaPrinterSimulator.h"
+#include "tools/tolvexctl/CtlMessages.h"
+#include "tools/bench/BenchPrinter.h"
 
 #include <atomic>
 #include <condition_variable>
@@ -49,8 +50,9 @@ public:
     int32_t open(const std::string& port, uint32_t& handle);
     int32_t close(uint32_t handle);
     // One exchange; connectUs (if given) gets the time the client spent opening the pipe.
+    // replySize: the buffer the client asks for (tolvexctl's, the largest NPA packet, by default).
     int32_t exchange(uint32_t handle, const std::vector<uint8_t>& packet, std::vector<uint8_t>& answer,
-                     double* connectUs = nullptr);
+                     double* connectUs = nullptr, uint32_t replySize = CtlMessages::kExchangeReplySize);
     int32_t registerAlerts(uint32_t client, uint32_t handle, const std::string& callbackPipe);
     int32_t unregisterAlerts(uint32_t client, uint32_t handle);
     // Waits until the service answers (a freshly started service), up to timeoutMs.
@@ -72,12 +74,17 @@ public:
     void throughput(std::vector<BenchRow>& rows);
     void fanout(std::vector<BenchRow>& rows);
     void idle(std::vector<BenchRow>& rows);
+    // 16 clients at once on one printer: busy answers per request.
+    void burst(std::vector<BenchRow>& rows);
+    // The service stopped through the service control manager while clients exchange on both
+    // printers: how long until it reports stopped. Leaves the service stopped: the last one.
+    void stopUnderLoad(std::vector<BenchRow>& rows);
 
     // Client-side connection time of an exchange through the service, p50 (for the breakdown).
     double clientConnectP50() const { return clientConnectP50_; }
     double floorP50() const { return floorP50_; }
     double serviceP50() const { return serviceP50_; }
-    NpaPrinterSimulator* printer(const std::string& port);
+    BenchPrinter* printer(const std::string& port);
     std::string devicePath(const std::string& name) const { return options_.deviceBase + name; }
     const std::vector<uint8_t>& queryAll() const { return queryAll_; }
 
@@ -88,8 +95,8 @@ private:
     const BenchOptions options_;
     ServiceLink link_;
     std::vector<uint8_t> queryAll_;
-    std::map<std::string, std::unique_ptr<NpaPrinterSimulator>> printers_;
-    std::unique_ptr<NpaPrinterSimulator> floor_;
+    std::map<std::string, std::unique_ptr<BenchPrinter>> printers_;
+    std::unique_ptr<BenchPrinter> floor_;
     double clientConnectP50_ = 0;
     double floorP50_ = 0;
     double serviceP50_ = 0;

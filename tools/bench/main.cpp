@@ -18,8 +18,8 @@ int main(int argc, char** argv) {
     }
     std::vector<BenchRow> rows;
     ServiceBench bench(options);
-    const bool needsService = options.wants("exchange") || options.wants("throughput") || options.wants("fanout") ||
-                              options.wants("idle");
+    const bool needsService = options.wants("exchange") || options.wants("throughput") || options.wants("burst") ||
+                              options.wants("fanout") || options.wants("idle") || options.wants("stop");
     if (needsService && !bench.start(error)) {
         std::fprintf(stderr, "tolvex-bench: %s\n", error.c_str());
         return 1;
@@ -28,6 +28,7 @@ int main(int argc, char** argv) {
     if (options.wants("idle")) bench.idle(rows);
     if (options.wants("exchange")) bench.exchange(rows);
     if (options.wants("throughput")) bench.throughput(rows);
+    if (options.wants("burst")) bench.burst(rows);
     if (options.wants("fanout")) bench.fanout(rows);
     if (options.wants("breakdown")) {
         BreakdownInputs inputs;
@@ -38,6 +39,8 @@ int main(int argc, char** argv) {
         inputs.serviceP50 = bench.serviceP50();
         BreakdownBench::run(inputs, std::min<uint32_t>(options.exchanges, 400), rows);
     }
+    // Last: it leaves the service stopped.
+    if (options.wants("stop")) bench.stopUnderLoad(rows);
     if (options.rows) {
         for (const BenchRow& r : rows) std::printf("%s\n", BenchTable::toLine(r).c_str());
     } else {

@@ -76,7 +76,7 @@ uint32_t BcxServiceUsbPort::connectLocked() {
     if (!npaWrapping_) return 0;
     if (openCount_.count() == 0) {
         startReading();
-        readyEvent_.set();
+        setReady(true);
     }
     openCount_.addReference();
 
@@ -113,7 +113,13 @@ uint32_t BcxServiceUsbPort::beginReading() {
     uint32_t rc = 0;
     {
         std::lock_guard<std::mutex> guard(readerLock_);
-        if (readThread_ == nullptr) {
+        if (readThread_ != nullptr && abandoned_ && readThread_->waitForEnd(0)) releaseReaderLocked();
+        if (readThread_ != nullptr && abandoned_) {
+            // The old loop still uses the pipes object and the storage buffer; a second one
+            // cannot start before it has ended.
+            log("BcxServiceUsbPort::startReading() the previous read thread has not ended yet");
+            rc = kReaderStillEnding;
+        } else if (readThread_ == nullptr) {
             {
                 // A write may be under way on another thread: swap the pipes under its lock.
                 CriticalSectionLock writeGuard(writeLock_);
@@ -123,7 +129,7 @@ uint32_t BcxServiceUsbPort::beginReading() {
             stopEvent_.reset();
             readingFlag_ = 1;
             readRunnable_.reset(new RunnableMethod<BcxServiceUsbPort>(*this, &BcxServiceUsbPort::read));
-            readThread_.reset(new Thread(*readRunnable_));
+            readThread_.reset(new Thread(*readRunnable_, &ThreadPool::requestPath()));
             try {
                 readThread_->start();
             } catch (const Exception& e) {
@@ -139,37 +145,61 @@ uint32_t BcxServiceUsbPort::beginReading() {
     return rc;
 }
 
+void BcxServiceUsbPort::releaseReaderLocked() {
+    readThread_.reset();
+    readRunnable_.reset();
+    abandoned_ = false;
+    CriticalSectionLock writeGuard(writeLock_);
+    endpoint_.reset();
+}
+
 void BcxServiceUsbPort::stopReading() {
     log("+BcxServiceUsbPort::stopReading()");
     {
         std::lock_guard<std::mutex> guard(readerLock_);
-        if (readThread_ != nullptr) {
+        if (readThread_ != nullptr && abandoned_) {
+            // Already given its time once: it is collected if it has ended, never waited for again.
+            if (readThread_->waitForEnd(0)) releaseReaderLocked();
+        } else if (readThread_ != nullptr) {
             readingFlag_ = 0;
             stopEvent_.set();
             // The endpoint forgets a close when its next read starts, so a close that lands
             // between the loop's flag check and that read would be lost and the thread would
             // wait for data. Closing again until the thread has gone wakes such a read too.
-            DWORD waited = 0;
+            const DWORD bound = stopWaitMilliseconds_.load();
+            const ULONGLONG start = GetTickCount64();
             bool ended = false;
-            while (!ended && waited < kStopWaitMilliseconds + kStopGraceMilliseconds) {
+            for (;;) {
                 endpoint_->close();
                 ended = readThread_->waitForEnd(kStopPollMilliseconds);
-                waited += kStopPollMilliseconds;
+                if (ended || GetTickCount64() - start >= bound) break;
             }
-            if (!ended) {
-                // Last resort: something below the loop ignores every wake-up. Leaving it
-                // running would let it use the port after its owner has gone.
-                log("BcxServiceUsbPort::stopReading() read thread did not end; terminating it");
-                TerminateThread(readThread_->handle(), 0);
-                readThread_->waitForEnd(kStopWaitMilliseconds);
+            if (ended) {
+                releaseReaderLocked();
+            } else {
+                // Terminating it could leave the heap or a lock held and hang the whole process.
+                // The port refuses writes and cannot read again until the thread has ended; its
+                // owner keeps it alive until then (readerRunning()).
+                abandoned_ = true;
+                log("BcxServiceUsbPort::stopReading() the read thread did not end within " + std::to_string(bound) +
+                    " ms: it is left to end on its own");
             }
-            readThread_.reset();
-            readRunnable_.reset();
-            CriticalSectionLock writeGuard(writeLock_);
-            endpoint_.reset();
         }
     }
     log("-BcxServiceUsbPort::stopReading()");
+}
+
+bool BcxServiceUsbPort::readerRunning() const {
+    std::lock_guard<std::mutex> guard(readerLock_);
+    return readThread_ != nullptr && readThread_->isRunning();
+}
+
+bool BcxServiceUsbPort::waitReaderEnded(uint32_t milliseconds) {
+    std::lock_guard<std::mutex> guard(readerLock_);
+    if (readThread_ == nullptr) return true;
+    if (!readThread_->waitForEnd(milliseconds)) return false;
+    if (abandoned_) releaseReaderLocked();
+    return true;
 }
 
 uint32_t BcxServiceUsbPort::read() {
@@ -260,26 +290,39 @@ uint32_t BcxServiceUsbPort::exchangeLocked(Data& request) {
         request.SetStatus(50);
         return 50;
     }
-    if (!readyEvent_.isSignalled()) readyEvent_.wait(kReadyWaitMilliseconds);
+    // The flag mirrors the event: asking it costs no system call.
+    if (!ready_.load()) readyEvent_.wait(kReadyWaitMilliseconds);
     CriticalSectionLock guard(writeLock_);
     if (spooler_.isPrinting(portName_)) {
         request.SetStatus(170);
         return 170;
     }
-    if (endpoint_ == nullptr) {
-        // Not reading (suspended or stopped): the pipes are closed.
+    if (endpoint_ == nullptr || abandoned_) {
+        // Not reading (suspended, stopped, or a read thread still ending): the pipes are closed.
         request.SetStatus(1);
         request.SetCount(0);
     } else {
         endpoint_->write(request);
     }
-    log("BcxServiceUsbPort::exchangeBidi() = bytesWritten=" + std::to_string(request.Count()) +
-        " data=" + FramingStep::hex(request));
+    if (logging()) {
+        log("BcxServiceUsbPort::exchangeBidi() = bytesWritten=" + std::to_string(request.Count()) +
+            " data=" + FramingStep::hex(request));
+    }
     // A failed write is a failure of this call too, not only of the request's status.
     return static_cast<uint32_t>(request.Status());
 }
 
 void BcxServiceUsbPort::setNpaWrapping(bool on) { npaWrapping_ = on; }
+
+void BcxServiceUsbPort::setReady(bool ready) {
+    std::lock_guard<std::mutex> guard(readyLock_);
+    if (ready_.exchange(ready) == ready) return;
+    if (ready) {
+        readyEvent_.set();
+    } else {
+        readyEvent_.reset();
+    }
+}
 
 void BcxServiceUsbPort::setTransportString(const std::string& transportString) {
     CriticalSectionLock guard(connectLock_);
@@ -292,7 +335,7 @@ void BcxServiceUsbPort::setTransportString(const std::string& transportString) {
 void BcxServiceUsbPort::onWindowsSuspend() {
     log("+BcxServiceUsbPort::onWindowsSuspend()");
     stopReading();
-    readyEvent_.reset();
+    setReady(false);
     log("-BcxServiceUsbPort::onWindowsSuspend()");
 }
 
@@ -301,7 +344,7 @@ void BcxServiceUsbPort::onWindowsResume() {
     if (settleMilliseconds_ > 0) Sleep(settleMilliseconds_);
     const bool inUse = openCount_.count() > 0;
     const uint32_t rc = inUse ? beginReading() : 1;
-    readyEvent_.set();
+    setReady(true);
     // The printer may have been off while the computer slept. When the pipes did not open, the
     // read loop reopens them and reports the restart itself.
     if (inUse && rc == 0) notifyReadingRestored();
@@ -311,19 +354,21 @@ void BcxServiceUsbPort::onWindowsResume() {
 void BcxServiceUsbPort::onWindowsUndock() {
     log("+BcxServiceUsbPort::onWindowsUndock()");
     killReadThread();
-    readyEvent_.reset();
+    setReady(false);
     log("-BcxServiceUsbPort::onWindowsUndock()");
 }
 
 void BcxServiceUsbPort::onDeviceAttach() {
     log("+BcxServiceUsbPort::onDeviceAttach()");
     deviceAttached_ = true;
+    // Installing a printer makes its queue around its arrival.
+    spooler_.lookAgain();
     if (openCount_.count() > 0) {
         if (settleMilliseconds_ > 0) Sleep(settleMilliseconds_);
         if (beginReading() == 0) {
             // The pipes are open again: writes need not wait for a later first connect. The
             // session's alert registrations go out through such writes right away.
-            readyEvent_.set();
+            setReady(true);
             notifyReadingRestored();
         }
     }
@@ -334,7 +379,7 @@ void BcxServiceUsbPort::onDeviceDetach() {
     log("+BcxServiceUsbPort::onDeviceDetach()");
     deviceAttached_ = false;
     stopReading();
-    readyEvent_.reset();
+    setReady(false);
     log("-BcxServiceUsbPort::onDeviceDetach()");
 }
 

@@ -1,7 +1,10 @@
 #pragma once
 // The bidirectional channel to one USB printer. Connects are counted: the first starts the read
-// thread, the last disconnect stops it, and every connect puts the printer into NPA mode. The
-// read thread frames what it reads and hands the packets to the observers. Writes are refused
+// loop (on a parked thread of the request path's pool), the last disconnect stops it, and every
+// connect puts the printer into NPA mode. A loop that does not end within the stop's bound is
+// never terminated: it is left to end on its own, the port refusing writes and starting no
+// other loop meanwhile, and its owner keeps the port alive while readerRunning(). The read
+// thread frames what it reads and hands the packets to the observers. Writes are refused
 // with 50 for printers whose model does not speak NPA or while the device is detached, and with
 // 170 while the spooler prints on the port. Client threads call connect, disconnect and
 // exchangeBidi (under their session's lock); the notifier thread calls the hooks. The lookup and
@@ -19,6 +22,7 @@
 #include "runtime/Event.h"
 #include "runtime/Runnable.h"
 #include "runtime/Thread.h"
+#include "runtime/ThreadPool.h"
 
 #include <atomic>
 #include <memory>
@@ -27,17 +31,18 @@
 
 class BcxServiceUsbPort : public Port, private FramingSink {
 public:
-    // How long stopReading keeps waking the read thread before it gives up on it.
+    // How long stopReading keeps waking the read thread before it leaves it to end on its own.
     static constexpr DWORD kStopWaitMilliseconds = 3000;
-    // Beyond that, how long it still waits before terminating the thread as a last resort.
-    static constexpr DWORD kStopGraceMilliseconds = 30000;
+    // startReading's code while a read thread left to end on its own still runs.
+    static constexpr uint32_t kReaderStillEnding = ERROR_BUSY;
     static constexpr DWORD kReadyWaitMilliseconds = 1000;
     static constexpr DWORD kSettleMilliseconds = 1000;
     static constexpr DWORD kEmptyReadPauseMilliseconds = 10;
 
     // No I/O happens here; the endpoints are built from the transport string.
     BcxServiceUsbPort(const std::string& transportString, InterpreterLookup& lookup, SpoolerProbe& spooler);
-    // Stops the read thread.
+    // Stops the read thread. One that was left to end on its own is waited for without limit:
+    // owners keep a port whose readerRunning() is true until it has ended.
     ~BcxServiceUsbPort() override;
 
     uint32_t connect() override;
@@ -56,6 +61,8 @@ public:
     void killReadThread() override;
     void setTransportString(const std::string& transportString) override;
     uint32_t read() override;
+    bool readerRunning() const override;
+    bool waitReaderEnded(uint32_t milliseconds) override;
 
     // Reads the model from 1284DEVICEIDSTRING and decides npaWrapping (see NpaModelCheck).
     void determineNpaWrapFrom1284String();
@@ -71,6 +78,8 @@ public:
     Event& readyEvent() { return readyEvent_; }
     // The pause before reading again after a resume or an arrival (the device settles).
     void setSettleDelay(DWORD milliseconds) { settleMilliseconds_ = milliseconds; }
+    // How long stopReading waits for the read thread (kStopWaitMilliseconds by default).
+    void setStopWait(DWORD milliseconds) { stopWaitMilliseconds_ = milliseconds; }
 
 private:
     void deliverPacket(Data& packet) override;
@@ -83,6 +92,10 @@ private:
     uint32_t beginReading();
     // On the read thread, after device-gone failures; reports a reopen that worked.
     void reopenEndpoints(ReopenPolicy& reopen);
+    // With readerLock_ held, once the read thread has ended: its thread, runnable and pipes go.
+    void releaseReaderLocked();
+    // Signals or resets readyEvent_, through the system only when its state changes.
+    void setReady(bool ready);
     uint32_t connectLocked();
     uint32_t exchangeLocked(Data& request);
 
@@ -94,6 +107,10 @@ private:
     mutable std::mutex readerLock_;  // the read thread's creation and end
     std::unique_ptr<RunnableMethod<BcxServiceUsbPort>> readRunnable_;
     std::unique_ptr<Thread> readThread_;
+    // The read thread did not end when asked and was left to end on its own; it keeps its
+    // runnable and the pipes object until it has (the port refuses writes meanwhile).
+    std::atomic<bool> abandoned_{false};
+    std::atomic<DWORD> stopWaitMilliseconds_{kStopWaitMilliseconds};
     Event stopEvent_;
 
     CriticalSection connectLock_;
@@ -104,6 +121,8 @@ private:
     ShortPacketQueue shortPacketQueue_;
     Event shortPacketEvent_;
     Event readyEvent_;
+    std::mutex readyLock_;  // keeps ready_ and readyEvent_ alike
+    std::atomic<bool> ready_{false};
     std::string endpointTransport_;
     // Present while reading: the pipes are released when the last user is done, so the device
     // (or another program) is free while the service does not need it. Guarded by writeLock_

@@ -43,7 +43,8 @@ void log(const std::string& text) { LogFacade::getInstance().log(kComponent, tex
 
 }  // namespace
 
-BidiUsbAdapter::BidiUsbAdapter() = default;
+BidiUsbAdapter::BidiUsbAdapter(Clock clock)
+    : clock_(clock ? std::move(clock) : Clock([] { return static_cast<uint64_t>(GetTickCount64()); })) {}
 
 BidiUsbAdapter::~BidiUsbAdapter() {
     for (auto& entry : printerHandles_) {
@@ -58,6 +59,7 @@ std::vector<std::string> BidiUsbAdapter::queues() const {
 }
 
 void BidiUsbAdapter::openQueuesOf(const std::string& portName) {
+    ++lookups_;
     DWORD needed = 0;
     DWORD count = 0;
     EnumPrintersA(PRINTER_ENUM_LOCAL, nullptr, 2, nullptr, 0, &needed, &count);
@@ -85,7 +87,15 @@ void BidiUsbAdapter::openQueuesOf(const std::string& portName) {
 
 bool BidiUsbAdapter::isPrinting(const std::string& portName) {
     log("+BidiUsbAdapter::isPrinting()");
-    if (printerHandles_.empty()) openQueuesOf(portName);
+    if (printerHandles_.empty()) {
+        // Listing every printer takes the spooler a while; a port without a queue would pay it
+        // before every write.
+        const uint64_t now = clock_();
+        if (lookNow_.exchange(false) || now - lastLook_ >= kLookAgainMs) {
+            lastLook_ = now;
+            openQueuesOf(portName);
+        }
+    }
     for (const auto& entry : printerHandles_) {
         if (entry.second == nullptr) continue;
         DWORD needed = 0;

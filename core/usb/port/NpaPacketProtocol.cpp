@@ -3,7 +3,6 @@
 #include "core/usb/port/FramingStep.h"
 #include "export/common/PropertyAccessor.h"
 
-#include <chrono>
 
 NpaPacketProtocol::NpaPacketProtocol(PacketSink& session, Port& port, InterpreterLookup& lookup)
     : PacketProtocol(session, port),
@@ -31,7 +30,7 @@ bool NpaPacketProtocol::isAcknowledge(const Data& packet) {
 void NpaPacketProtocol::setTimeout(uint32_t milliseconds) { replyTimeout_.store(milliseconds); }
 
 bool NpaPacketProtocol::takeReply(Data& reply) {
-    std::lock_guard<std::mutex> guard(lock_);
+    std::lock_guard<Monitor> guard(lock_);
     if (!replied_) return false;
     reply = reply_;
     return true;
@@ -43,10 +42,10 @@ void NpaPacketProtocol::onData(Data* packet) {
         // The session sees the packet before the sender's clock restarts.
         session_.onPacket(*packet);
         {
-            std::lock_guard<std::mutex> guard(lock_);
+            std::lock_guard<Monitor> guard(lock_);
             acknowledgeSeen_ = true;
         }
-        signal_.notify_all();
+        lock_.notifyAll();
         return;
     }
     storage_.Append(*packet);
@@ -61,14 +60,14 @@ void NpaPacketProtocol::onData(Data* packet) {
         session_.onPacket(out);
         bool matched = false;
         {
-            std::lock_guard<std::mutex> guard(lock_);
+            std::lock_guard<Monitor> guard(lock_);
             if (pendingCommand_ != nullptr && !replied_ && pendingCommand_->IsReplyTo(out)) {
                 reply_ = out;
                 replied_ = true;
                 matched = true;
             }
         }
-        if (matched) signal_.notify_all();
+        if (matched) lock_.notifyAll();
         manager->Reset(out);
     }
     // The same bound as the port's own buffer (see FramingStep).
@@ -76,14 +75,14 @@ void NpaPacketProtocol::onData(Data* packet) {
 }
 
 void NpaPacketProtocol::abort() {
-    std::lock_guard<std::mutex> guard(lock_);
+    std::lock_guard<Monitor> guard(lock_);
     aborted_ = true;
-    signal_.notify_all();
+    lock_.notifyAll();
 }
 
 void NpaPacketProtocol::send(Data& request) {
     {
-        std::lock_guard<std::mutex> guard(lock_);
+        std::lock_guard<Monitor> guard(lock_);
         if (aborted_) {
             request.SetStatus(static_cast<int32_t>(kAborted));
             return;
@@ -98,7 +97,7 @@ void NpaPacketProtocol::send(Data& request) {
     const bool expectsReply = command != nullptr && command->ExpectsReply();
     {
         // Armed before anything is written: a fast printer may answer before write returns.
-        std::lock_guard<std::mutex> guard(lock_);
+        std::lock_guard<Monitor> guard(lock_);
         pendingCommand_ = expectsReply ? command : nullptr;
         replied_ = false;
         acknowledgeSeen_ = false;
@@ -122,10 +121,9 @@ void NpaPacketProtocol::send(Data& request) {
         request.Consume(static_cast<uint32_t>(n), false);
     }
     if (expectsReply && request.Status() == 0 && sent == total) {
-        std::unique_lock<std::mutex> guard(lock_);
+        std::unique_lock<Monitor> guard(lock_);
         for (;;) {
-            const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(replyTimeout_.load());
-            signal_.wait_until(guard, deadline, [&] { return replied_ || acknowledgeSeen_ || aborted_; });
+            lock_.waitUntil(replyTimeout_.load(), [&] { return replied_ || acknowledgeSeen_ || aborted_; });
             if (replied_) break;
             if (aborted_) {
                 request.SetStatus(static_cast<int32_t>(kAborted));
@@ -141,7 +139,7 @@ void NpaPacketProtocol::send(Data& request) {
         }
     }
     {
-        std::lock_guard<std::mutex> guard(lock_);
+        std::lock_guard<Monitor> guard(lock_);
         pendingCommand_ = nullptr;
     }
     manager->Destroy(command);

@@ -7,11 +7,10 @@
 // the session lock). Portable.
 #include "core/usb/port/InterpreterLookup.h"
 #include "core/usb/port/PacketProtocol.h"
+#include "runtime/Monitor.h"
 
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
-#include <mutex>
 
 class NpaPacketProtocol : public PacketProtocol {
 public:
@@ -47,8 +46,8 @@ private:
     InterpreterLookup& lookup_;
     Data storage_;  // read thread only
 
-    std::mutex lock_;
-    std::condition_variable signal_;
+    // The reply's hand-over from the read thread to the sender: a user-space wait (see Monitor).
+    Monitor lock_;
     Command* pendingCommand_;
     bool acknowledgeSeen_;
     bool replied_;

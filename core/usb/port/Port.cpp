@@ -29,6 +29,8 @@ void Port::onDeviceDetach() {}
 void Port::killReadThread() {}
 void Port::setTransportString(const std::string&) {}
 uint32_t Port::read() { return 1; }
+bool Port::readerRunning() const { return false; }
+bool Port::waitReaderEnded(uint32_t) { return true; }
 
 void Port::setReadingRestoredHandler(std::function<void()> handler) {
     std::lock_guard<std::mutex> guard(restoredLock_);

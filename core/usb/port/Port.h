@@ -36,6 +36,11 @@ public:
     virtual void setTransportString(const std::string& transportString);
     // The read loop; the read thread's body.
     virtual uint32_t read();
+    // True while a read loop of this port still runs, also one that was left to end on its own
+    // because it did not end when asked; such a port must not be destroyed before it has ended.
+    virtual bool readerRunning() const;
+    // Waits up to milliseconds for that loop to end: true when none runs.
+    virtual bool waitReaderEnded(uint32_t milliseconds);
 
     const std::string& portName() const { return portName_; }
     const std::string& printObjectName() const { return printObjectName_; }

@@ -1,3 +1,4 @@
 #include "core/usb/port/SpoolerProbe.h"
 
 SpoolerProbe::~SpoolerProbe() = default;
+void SpoolerProbe::lookAgain() {}

@@ -10,4 +10,6 @@ public:
     // True while a job on a queue of this port (by port name, without regard to case) has the
     // printing or spooling status.
     virtual bool isPrinting(const std::string& portName) = 0;
+    // A device has arrived: queues made for it may exist now. Nothing by default.
+    virtual void lookAgain();
 };

@@ -68,6 +68,12 @@ protected:
         Settings settings;
         ASSERT_TRUE(settings.setString("Interpreters", protocol, library, 0));
     }
+    // The same for a running manager, returning once it has been told of the change.
+    static void configure(InterpreterManager& manager, const std::string& protocol, const std::string& library) {
+        const uint64_t before = manager.configurationStamp();
+        configure(protocol, library);
+        ASSERT_TRUE(manager.waitForConfigurationChange(before, 5000));
+    }
 
     static std::string interpreter(const std::string& name, const std::string& prefix = std::string()) {
         std::string text;
@@ -167,18 +173,18 @@ TEST_F(InterpreterManagerTest, LibraryNamesWithAPathAreRefusedAndLogged) {
     place("sub\\Qt__ovra.dll");
     InterpreterManager manager(interpreter("", "Zz__"));
     for (const char* library : {"sub\\Qt__ovra", "sub/Qt__ovra", "..\\Qt__ovra", "C:Qt__ovra"}) {
-        configure("Npa", library);
+        configure(manager, "Npa", library);
         EXPECT_EQ(manager.loadInterpreter(interpreter("Npa")), nullptr) << library;
         EXPECT_NE(logText().find("InterpreterManager::loadInterpreter() refused library name=" + std::string(library)),
                   std::string::npos)
             << library;
     }
-    configure("Npa", branding_.folder() + "Qt__ovra");
+    configure(manager, "Npa", branding_.folder() + "Qt__ovra");
     EXPECT_EQ(manager.loadInterpreter(interpreter("Npa")), nullptr);
     // A Prefix from a property text is held to the same rule.
     EXPECT_EQ(manager.loadInterpreter(interpreter("Objectstore", "sub\\Qt__")), nullptr);
     // The plain name is still welcome.
-    configure("Npa", "Qt__ovra");
+    configure(manager, "Npa", "Qt__ovra");
     EXPECT_NE(manager.loadInterpreter(interpreter("Npa")), nullptr);
 }
 
@@ -194,7 +200,7 @@ TEST_F(InterpreterManagerTest, PacketManagerByTheFirstBytes) {
     EXPECT_EQ(manager.getPacketManager(Data()), manager.nullPacketManager());
 
     // Only the configured interpreters are asked.
-    configure("Esc", "Qt__ekta");
+    configure(manager, "Esc", "Qt__ekta");
     EXPECT_EQ(manager.getPacketManager(Data(kAcknowledge, sizeof kAcknowledge)), manager.nullPacketManager());
 }
 
@@ -210,6 +216,23 @@ TEST_F(InterpreterManagerTest, CommandManagerByInterpreterOrByTheCommand) {
     EXPECT_EQ(manager.getCommandManager(interpreter("Esc")), manager.nullCommandManager());
     EXPECT_EQ(manager.getCommandManager("<CommandName>queryAll</CommandName>"), npaCommands);
     EXPECT_EQ(manager.getCommandManager("<CommandName>noSuchCommand</CommandName>"), manager.nullCommandManager());
+}
+
+// The configuration is read once and again after a change: a library that failed to load is not
+// tried again at every packet, and an interpreter configured later serves the next packet.
+TEST_F(InterpreterManagerTest, AFailedLibraryIsTriedAgainOnceTheConfigurationChanges) {
+    InterpreterManager manager(interpreter("", "Qt__"));
+    const Data acknowledge(kAcknowledge, sizeof kAcknowledge);
+    EXPECT_EQ(manager.loadInterpreter(interpreter("Npa", "Qt__")), nullptr);
+    EXPECT_EQ(manager.getPacketManager(acknowledge), manager.nullPacketManager());
+    place("Qt__ovra.dll");
+    EXPECT_EQ(manager.loadInterpreter(interpreter("Npa", "Qt__")), nullptr) << "tried again without a change";
+    EXPECT_EQ(manager.getPacketManager(acknowledge), manager.nullPacketManager());
+
+    configure(manager, "Npa", "Qt__ovra");
+    InterpreterDll* npa = manager.loadInterpreter(interpreter("Npa"));
+    ASSERT_NE(npa, nullptr);
+    EXPECT_EQ(manager.getPacketManager(acknowledge), exportedPacketManager(*npa));
 }
 
 TEST_F(InterpreterManagerTest, ThreadsExtendingTheMapAtOnceShareOneLibraryPerName) {

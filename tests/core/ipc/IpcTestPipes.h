@@ -48,6 +48,10 @@ class FakeMapper : public FunctionMapper {
 public:
     int32_t dispatch(const CallerIdentity&, Data& request, Data& reply) override {
         ++calls;
+        {
+            std::lock_guard<std::mutex> guard(lock_);
+            seen_.emplace_back(request.Bytes(), request.Bytes() + request.Size());
+        }
         if (request.Size() > 0 && request.Bytes()[0] == 0xEE) {
             std::unique_lock<std::mutex> guard(lock_);
             ++waiting_;
@@ -69,8 +73,14 @@ public:
         return changed_.wait_for(guard, std::chrono::milliseconds(ms), [&] { return waiting_ >= n; });
     }
     std::atomic<int> calls{0};
+    // The payloads dispatched so far, in order.
+    std::vector<std::vector<uint8_t>> seen() {
+        std::lock_guard<std::mutex> guard(lock_);
+        return seen_;
+    }
 
 private:
+    std::vector<std::vector<uint8_t>> seen_;
     std::mutex lock_;
     std::condition_variable changed_;
     int waiting_ = 0;

@@ -3,6 +3,7 @@
 // NPA plug-in loaded by the interpreter manager. Every wait is bounded.
 #include "config/Localize.h"
 #include "core/interpreters/InterpreterManager.h"
+#include "core/sessions/LingeringPorts.h"
 #include "core/sessions/PrinterOperations.h"
 #include "core/sessions/UsbPortFactory.h"
 #include "core/usb/port/BcxServiceUsbPort.h"
@@ -11,6 +12,7 @@
 #include "tests/config/TestBranding.h"
 #include "tests/core/sessions/SimulatedPrinterRig.h"
 #include "tests/core/sessions/SessionTestSupport.h"
+#include "tests/core/usb/port/StuckObserver.h"
 #include "tools/simulator/NpaPrinterSimulator.h"
 
 #include <gtest/gtest.h>
@@ -170,4 +172,39 @@ TEST_F(UsbSessionTest, UnpluggedWhileWaitingGives1460ThenRefusalsUntilTheAttachH
                                          1024, &length),
               0u);
     EXPECT_GT(length, 0u);
+}
+
+// A session whose read thread does not end when asked: its close waits the port's bound and no
+// more, holds up no other printer meanwhile, and the port stays alive, kept aside, until the
+// thread has ended by itself.
+TEST_F(UsbSessionTest, APrinterWhoseReadThreadDoesNotEndHoldsUpNoOtherAndItsPortWaitsForTheThread) {
+    ASSERT_EQ(operations_.openPrinterEx("USB001", kHandle), 0u);
+    BcxServiceUsbPort* port = usbPort();
+    ASSERT_NE(port, nullptr);
+    port->setStopWait(1500);
+    StuckObserver stuck;
+    port->attach(&stuck);
+    ASSERT_EQ(port->connect(), 0u);
+    ASSERT_TRUE(simulator_->sendAlert());
+    ASSERT_TRUE(stuck.entered.wait(kWaitMs));
+
+    auto closing = std::async(std::launch::async, [&] { return operations_.closePrinter(kHandle); });
+    ASSERT_NE(closing.wait_for(std::chrono::milliseconds(100)), std::future_status::ready);
+    // Another printer's open and close meanwhile.
+    const ULONGLONG start = GetTickCount64();
+    EXPECT_EQ(operations_.openPrinter(0x1234), 0u);
+    EXPECT_EQ(operations_.closePrinter(0x1234), 0u);
+    EXPECT_LT(GetTickCount64() - start, 1000u);
+    EXPECT_NE(closing.wait_for(std::chrono::milliseconds(0)), std::future_status::ready);
+
+    ASSERT_EQ(closing.wait_for(std::chrono::seconds(5)), std::future_status::ready);
+    EXPECT_EQ(closing.get(), 0u);
+    EXPECT_EQ(table_.size(), 0u);
+    EXPECT_EQ(LingeringPorts::instance().size(), 1u);
+    EXPECT_FALSE(LingeringPorts::instance().drain(50));
+    EXPECT_FALSE(stuck.wentOn.load());
+    stuck.release.set();
+    EXPECT_TRUE(LingeringPorts::instance().drain(kWaitMs));
+    EXPECT_EQ(LingeringPorts::instance().size(), 0u);
+    EXPECT_TRUE(stuck.wentOn.load());
 }

@@ -76,7 +76,8 @@ TEST_F(BenchSmokeTest, AFewIterationsOfEveryMeasurementPrintTheTable) {
                             "exchange via service, one client registered, p50", "throughput, 2 clients, 2 printers",
                             "throughput, 2 printers against 1", "alert fan-out to the last of K=16, p99",
                             "idle CPU of the service, no client", "step: port connect", "step: stop of reading",
-                            "log lines (logging off)"}) {
+                            "log lines (logging off)", "16 clients at once on 1 printer, busy answers per request",
+                            "stop of the service under load"}) {
         EXPECT_NE(r.output.find(row), std::string::npos) << row << "\n" << r.output;
     }
     // Every path worked: nothing failed, was lost or stayed unmeasured (the idle rows need the

@@ -1,6 +1,7 @@
 // The notifier window: its procedure's decisions with a fake printer table, then the real hidden
 // window on its own thread, driven by messages sent from the test thread.
 #include "core/usb/NotifierWindow.h"
+#include "tests/core/usb/notifier/DeviceBroadcast.h"
 
 #include "runtime/Win32.h"
 
@@ -40,17 +41,6 @@ public:
     std::shared_ptr<CountingPort> port;
     std::atomic<int> suspends{0}, resumes{0}, undocks{0};
 };
-
-// A device-interface broadcast record as the system builds it: size covers the name and its NUL.
-std::vector<unsigned char> interfaceRecord(const std::string& path, DWORD deviceType = DBT_DEVTYP_DEVICEINTERFACE) {
-    const size_t nameOffset = offsetof(DEV_BROADCAST_DEVICEINTERFACE_A, dbcc_name);
-    std::vector<unsigned char> bytes(sizeof(DEV_BROADCAST_DEVICEINTERFACE_A) + path.size() + 1, 0);
-    auto* record = reinterpret_cast<DEV_BROADCAST_DEVICEINTERFACE_A*>(bytes.data());
-    record->dbcc_size = static_cast<DWORD>(nameOffset + path.size() + 1);
-    record->dbcc_devicetype = deviceType;
-    std::memcpy(record->dbcc_name, path.c_str(), path.size() + 1);
-    return bytes;
-}
 
 std::string upper(std::string s) {
     for (char& c : s) {

@@ -5,6 +5,7 @@
 #include "core/usb/port/NpaPacketProtocol.h"
 #include "export/common/PropertyAccessor.h"
 #include "tests/core/usb/port/NpaTestLookup.h"
+#include "tests/core/usb/port/StuckObserver.h"
 #include "tests/support/HandleSlots.h"
 #include "tools/simulator/NpaPrinterSimulator.h"
 
@@ -34,7 +35,9 @@ struct FakeSpooler : SpoolerProbe {
         asked = portName;
         return busy.load();
     }
+    void lookAgain() override { ++arrivals; }
     std::atomic<bool> busy{false};
+    std::atomic<int> arrivals{0};
     std::string asked;
 };
 
@@ -317,6 +320,9 @@ TEST_F(BcxServiceUsbPortTest, UnpluggedWhileWaitingEndsIn1460ThenRefusalsUntilAt
     simulator_->clearBehaviours();
     port_->onDeviceAttach();
     EXPECT_TRUE(port_->isReading());
+    EXPECT_EQ(spooler_.arrivals.load(), 1);  // a queue made for the arrival is looked for at once
+    // Reading has restarted: writes need not wait for a later first connect.
+    EXPECT_TRUE(port_->readyEvent().isSignalled());
     ASSERT_TRUE(simulator_->waitForHost(kWaitMs));
     protocol_->setTimeout(kWaitMs);
     Data query = request("queryAll");
@@ -324,6 +330,45 @@ TEST_F(BcxServiceUsbPortTest, UnpluggedWhileWaitingEndsIn1460ThenRefusalsUntilAt
     EXPECT_EQ(query.Status(), 0);
     port_->disconnect();
     EXPECT_FALSE(port_->isReading());
+}
+
+// A read thread that does not end when asked is never terminated: the stop gives up after its
+// bound, the port writes nothing and starts no second loop meanwhile, and the thread ends by
+// itself once it can; then the port reads again.
+TEST_F(BcxServiceUsbPortTest, AReadThreadThatDoesNotEndIsLeftToEndOnItsOwn) {
+    makePort();
+    StuckObserver stuck;
+    port_->attach(&stuck);
+    port_->setStopWait(300);
+    connectAndWaitForPrinter();
+    ASSERT_TRUE(simulator_->sendAlert());
+    ASSERT_TRUE(stuck.entered.wait(kWaitMs));
+    const auto start = Clock::now();
+    port_->disconnect();
+    EXPECT_GE(msSince(start), 300);
+    EXPECT_LT(msSince(start), 3000);
+    EXPECT_TRUE(port_->readerRunning());
+
+    EXPECT_EQ(port_->connect(), 1u);  // no pipes to write the NPA mode switch to
+    const auto again = Clock::now();
+    port_->disconnect();
+    EXPECT_LT(msSince(again), 250) << "a thread already given up on is not waited for again";
+    EXPECT_EQ(simulator_->hostReadConnections(), 1u);
+    EXPECT_EQ(simulator_->countOf(NpaRequestKind::StartNpaMode), 1u);
+    EXPECT_FALSE(stuck.wentOn.load());
+
+    stuck.release.set();
+    ASSERT_TRUE(port_->waitReaderEnded(kWaitMs));
+    EXPECT_TRUE(stuck.wentOn.load());
+    EXPECT_FALSE(port_->readerRunning());
+    connectAndWaitForPrinter();
+    EXPECT_TRUE(port_->isReading());
+    Data query = request("queryAll");
+    protocol_->setTimeout(kWaitMs);
+    protocol_->send(query);
+    EXPECT_EQ(query.Status(), 0);
+    port_->disconnect();
+    port_->detach(&stuck);
 }
 
 TEST_F(BcxServiceUsbPortTest, SuspendStopsAndResumeRestartsForOutstandingConnects) {

@@ -39,14 +39,51 @@ TEST_F(BidiUsbAdapterTest, KeepsTheQueuesThatPrintOnThePort) {
     }
 }
 
-TEST_F(BidiUsbAdapterTest, FindsAQueueAddedAfterItFirstLooked) {
-    BidiUsbAdapter probe;
-    EXPECT_FALSE(probe.isPrinting("USB926"));
-    EXPECT_EQ(probe.queues(), Names());
-    const std::string added = queues_.add("USB926");
-    ASSERT_FALSE(added.empty());
-    EXPECT_FALSE(probe.isPrinting("USB926"));
-    EXPECT_EQ(probe.queues(), Names{added});
+TEST_F(BidiUsbAdapterTest, SeesAQueueAddedLaterAfterASecondOrAtOnceAfterAnArrival) {
+    uint64_t now = 5000;
+    for (const bool arrival : {false, true}) {
+        SCOPED_TRACE(arrival ? "arrival" : "a second later");
+        const std::string port = arrival ? "USB927" : "USB926";
+        BidiUsbAdapter probe([&] { return now; });
+        EXPECT_FALSE(probe.isPrinting(port));
+        EXPECT_EQ(probe.queues(), Names());
+        const std::string added = queues_.add(port);
+        ASSERT_FALSE(added.empty());
+        EXPECT_FALSE(probe.isPrinting(port));
+        EXPECT_EQ(probe.queues(), Names());  // not listed again within the second
+        if (arrival) {
+            probe.lookAgain();
+        } else {
+            now += BidiUsbAdapter::kLookAgainMs;
+        }
+        EXPECT_FALSE(probe.isPrinting(port));
+        EXPECT_EQ(probe.queues(), Names{added});
+    }
+}
+
+TEST(BidiUsbAdapterThrottle, WithoutLocalQueuesOnThePortNothingPrintsAndTheQueuesAreLookedForAtMostOnceASecond) {
+    // This host has no local printer queues: the probe must answer false and keep no handle.
+    uint64_t now = 5000;
+    BidiUsbAdapter adapter([&] { return now; });
+    const struct {
+        uint64_t advance;
+        bool arrival;
+        uint64_t lookups;
+    } steps[] = {
+        {0, false, 1},                                    // the first write looks
+        {0, false, 1},                                    // the next ones do not
+        {BidiUsbAdapter::kLookAgainMs - 1, false, 1},     // nor within the second
+        {1, false, 2},                                    // a second later it looks again
+        {0, true, 3},                                     // and at once after an arrival
+        {0, false, 3},
+    };
+    for (const auto& step : steps) {
+        now += step.advance;
+        if (step.arrival) adapter.lookAgain();
+        EXPECT_FALSE(adapter.isPrinting(step.lookups % 2 == 0 ? "usb001" : "USB001"));
+        EXPECT_EQ(adapter.lookups(), step.lookups) << "at " << now;
+    }
+    EXPECT_TRUE(adapter.queues().empty());
 }
 
 }  // namespace

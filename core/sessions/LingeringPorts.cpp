@@ -1,0 +1,68 @@
+#include "core/sessions/LingeringPorts.h"
+
+#include <chrono>
+
+LingeringPorts& LingeringPorts::instance() {
+    static LingeringPorts ports;
+    return ports;
+}
+
+void LingeringPorts::keep(std::unique_ptr<Port> port) {
+    if (port == nullptr) return;
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        ports_.push_back(std::move(port));
+    }
+    reapEnded();
+}
+
+size_t LingeringPorts::reapEnded() {
+    std::vector<std::unique_ptr<Port>> ended;
+    size_t left = 0;
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        for (auto it = ports_.begin(); it != ports_.end();) {
+            if ((*it)->readerRunning()) {
+                ++it;
+            } else {
+                ended.push_back(std::move(*it));
+                it = ports_.erase(it);
+            }
+        }
+        left = ports_.size();
+    }
+    // A port's destructor closes its pipes and frees its thread: not under the lock.
+    ended.clear();
+    return left;
+}
+
+bool LingeringPorts::drain(uint32_t timeoutMs) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        Port* waiting = nullptr;
+        {
+            std::lock_guard<std::mutex> guard(lock_);
+            for (const auto& port : ports_) {
+                if (port->readerRunning()) {
+                    waiting = port.get();
+                    break;
+                }
+            }
+        }
+        if (waiting == nullptr) return reapEnded() == 0;
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= deadline) {
+            reapEnded();
+            return false;
+        }
+        // Only drain() and reapEnded() remove ports, and they destroy only ended ones, so the
+        // port waited for here stays alive while its loop runs.
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now).count();
+        waiting->waitReaderEnded(static_cast<uint32_t>(left));
+    }
+}
+
+size_t LingeringPorts::size() const {
+    std::lock_guard<std::mutex> guard(lock_);
+    return ports_.size();
+}

@@ -88,6 +88,31 @@ bool EventLog::report(Id id, const std::vector<std::string>& inserts) {
     }
 }
 
+std::string EventLog::sourceKey(const std::string& serviceName) {
+    return "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\" + serviceName;
+}
+
+uint32_t EventLog::registerSource(const std::string& serviceName, const std::string& messageFile) {
+    if (serviceName.empty() || serviceName.find('\\') != std::string::npos) return ERROR_INVALID_NAME;
+    HKEY key = nullptr;
+    LSTATUS rc = RegCreateKeyExA(HKEY_LOCAL_MACHINE, sourceKey(serviceName).c_str(), 0, nullptr, 0,
+                                 KEY_SET_VALUE | KEY_WOW64_64KEY, nullptr, &key, nullptr);
+    if (rc != ERROR_SUCCESS) return static_cast<uint32_t>(rc);
+    const DWORD types = EVENTLOG_ERROR_TYPE | EVENTLOG_WARNING_TYPE | EVENTLOG_INFORMATION_TYPE;
+    rc = RegSetValueExA(key, "EventMessageFile", 0, REG_EXPAND_SZ, reinterpret_cast<const BYTE*>(messageFile.c_str()),
+                        static_cast<DWORD>(messageFile.size() + 1));
+    if (rc == ERROR_SUCCESS)
+        rc = RegSetValueExA(key, "TypesSupported", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&types), sizeof types);
+    RegCloseKey(key);
+    return static_cast<uint32_t>(rc);
+}
+
+uint32_t EventLog::unregisterSource(const std::string& serviceName) {
+    if (serviceName.empty() || serviceName.find('\\') != std::string::npos) return ERROR_INVALID_NAME;
+    const LSTATUS rc = RegDeleteKeyExA(HKEY_LOCAL_MACHINE, sourceKey(serviceName).c_str(), KEY_WOW64_64KEY, 0);
+    return rc == ERROR_FILE_NOT_FOUND ? 0 : static_cast<uint32_t>(rc);
+}
+
 void EventLog::reset() {
     EventLogState& s = state();
     CriticalSectionLock guard(s.lock);

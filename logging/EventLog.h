@@ -32,6 +32,12 @@ public:
     static bool report(Id id, const std::vector<std::string>& inserts = {});
     // The Windows entry type of an id: error, warning or information.
     static uint16_t typeOf(Id id);
+    // The source's registration under the Application log, as the installer package makes it:
+    // the message table is in messageFile (a path without quotes). 0 or the system's code.
+    static uint32_t registerSource(const std::string& serviceName, const std::string& messageFile);
+    // Removes that registration; a source that is not registered counts as removed.
+    static uint32_t unregisterSource(const std::string& serviceName);
+    static std::string sourceKey(const std::string& serviceName);
     // Forgets the source and the held entries (for tests).
     static void reset();
 };

@@ -1,6 +1,7 @@
 #include "core/service/ServiceInstaller.h"
 
 #include "core/service/ServiceControl.h"
+#include "logging/EventLog.h"
 #include "logging/LogFacade.h"
 #include "runtime/Exception.h"
 #include "runtime/UniqueHandle.h"
@@ -10,6 +11,12 @@ namespace {
 const char kComponent[] = "BidiService";
 
 void log(const std::string& text) { LogFacade::getInstance().log(kComponent, text); }
+
+// The program path without the quotes the service's command line carries.
+std::string unquoted(const std::string& path) {
+    if (path.size() >= 2 && path.front() == '"' && path.back() == '"') return path.substr(1, path.size() - 2);
+    return path;
+}
 
 }  // namespace
 
@@ -26,6 +33,10 @@ uint32_t ServiceInstaller::create(const std::string& serviceName, const std::str
         if (!service) TOLVEX_THROW_WIN32("Failed to get service handle", GetLastError());
         SERVICE_DESCRIPTIONA description = {const_cast<char*>(kDescription)};
         ChangeServiceConfig2A(service.get(), SERVICE_CONFIG_DESCRIPTION, &description);
+        // Without the source's registration the event log shows the service's entries without
+        // their texts. A failure here leaves a working service: logged, not returned.
+        const uint32_t registered = EventLog::registerSource(serviceName, unquoted(binaryPath));
+        if (registered != 0) log("ServiceInstaller::create() event source not registered: rc=" + std::to_string(registered));
     } catch (const Exception& e) {
         log(e.message());
         return static_cast<uint32_t>(e.code());
@@ -103,6 +114,8 @@ uint32_t ServiceInstaller::uninstall(const std::string& serviceName, std::ostrea
         log(serviceName + " DeleteService failed w/err " + std::to_string(rc));
         return rc;
     }
+    const uint32_t unregistered = EventLog::unregisterSource(serviceName);
+    if (unregistered != 0) log("ServiceInstaller::uninstall() event source not removed: rc=" + std::to_string(unregistered));
     out << serviceName << " is removed.\n";
     out.flush();
     log(serviceName + " Service is removed");

@@ -19,8 +19,8 @@ public:
     static constexpr const char* kDescription =
         "Provides a bi-directional communication channel between USB connected printer and computer.";
 
-    // Creates the service (automatic start, local system) and starts it; an existing service
-    // (1073) is started all the same.
+    // Creates the service (automatic start, local system) with its event source registered and
+    // starts it; an existing service (1073) is started all the same.
     static uint32_t install(const std::string& serviceName, const std::string& displayName,
                             const std::string& binaryPath);
     // Creates the service without starting it.
@@ -28,7 +28,8 @@ public:
                                  const std::string& binaryPath);
     // Asks for a start and does not wait for the running state.
     static uint32_t startService(const std::string& serviceName);
-    // Stops the service if it runs (waiting up to kStopWaitMilliseconds), then deletes it.
+    // Stops the service if it runs (waiting up to kStopWaitMilliseconds), then deletes it and its
+    // event source.
     static uint32_t uninstall(const std::string& serviceName, std::ostream& out = std::cout);
 
 private:

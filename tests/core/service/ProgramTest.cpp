@@ -6,6 +6,7 @@
 #include "core/ipc/IpcParameterWriter.h"
 #include "core/ipc/PipeIdentity.h"
 #include "include/TolvexProtocol.h"
+#include "logging/EventLog.h"
 #include "runtime/UniqueHandle.h"
 #include "tests/core/service/TolvexProgramRig.h"
 
@@ -63,6 +64,16 @@ TEST_F(Program, OptionWordsInstallServeAClientAndUninstall) {
         EXPECT_EQ(static_cast<DWORD>(SERVICE_AUTO_START), config->dwStartType);
         EXPECT_EQ(prefix_ + " Sorvane", std::string(config->lpDisplayName));
     }
+    // The event log finds the entries' texts in the installed program.
+    const std::string sourceKey = EventLog::sourceKey(service_);
+    char messageFile[MAX_PATH] = {};
+    DWORD size = sizeof messageFile, types = 0, typesSize = sizeof types;
+    EXPECT_EQ(ERROR_SUCCESS, RegGetValueA(HKEY_LOCAL_MACHINE, sourceKey.c_str(), "EventMessageFile",
+                                          RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND, nullptr, messageFile, &size));
+    EXPECT_EQ(rig_.program, std::string(messageFile));
+    EXPECT_EQ(ERROR_SUCCESS, RegGetValueA(HKEY_LOCAL_MACHINE, sourceKey.c_str(), "TypesSupported", RRF_RT_REG_DWORD,
+                                          nullptr, &types, &typesSize));
+    EXPECT_EQ(7u, types);
 
     // A client is served over the service pipe: a client id comes back.
     Data request;
@@ -94,6 +105,8 @@ TEST_F(Program, OptionWordsInstallServeAClientAndUninstall) {
     EXPECT_LT(GetTickCount64() - before, 10000u);
     // Standard output is in text mode: each line feed reaches the file as CR LF.
     EXPECT_EQ("\r\n" + service_ + " is stopped.\r\n" + service_ + " is removed.\r\n", out);
+    HKEY gone = nullptr;
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegOpenKeyExA(HKEY_LOCAL_MACHINE, sourceKey.c_str(), 0, KEY_READ, &gone));
     EXPECT_EQ(0u, run("-uninstall", out));
     EXPECT_EQ("", out);
 }

@@ -4,6 +4,7 @@
 #include "core/ipc/IpcMessageFrame.h"
 #include "tests/core/ipc/IpcTestBytes.h"
 #include "tests/core/sessions/SessionTestSupport.h"
+#include "tests/core/usb/port/NpaCommandBytes.h"
 
 #include <gtest/gtest.h>
 
@@ -66,14 +67,7 @@ protected:
         return Concat({id(35), L(client), L(handle), L(1), S("<PIPENAME>" + pipe + "</PIPENAME>")});
     }
     Bytes queryAll() {
-        std::string text;
-        PropertyAccessor().SetString(text, PropertyAccessor::Interpreter, "Npa");
-        PropertyAccessor().SetString(text, PropertyAccessor::CommandName, "queryAll");
-        CommandManager* manager = lookup_.getCommandManager(text);
-        Command* command = manager->Create(text);
-        Bytes bytes(command->Bytes(), command->Bytes() + command->Size());
-        manager->Destroy(command);
-        return bytes;
+        return npaCommandBytes(lookup_, "queryAll");
     }
     void openUsb001() { ASSERT_EQ(call(Concat({id(101), L(7), S("USB001"), L(kHandle)})), Concat({id(101), RC(0)})); }
 

@@ -11,12 +11,12 @@
 #include "core/ipc/IpcParameterWriter.h"
 #include "core/sessions/UsbPortFactory.h"
 #include "core/usb/port/InterpreterManagerLookup.h"
-#include "export/common/PropertyAccessor.h"
 #include "runtime/UniqueHandle.h"
 #include "tests/config/TestBranding.h"
-#include "tests/core/sessions/SimulatedPrinterRig.h"
 #include "tests/core/dispatch/InProcessService.h"
 #include "tests/core/ipc/IpcTestPipes.h"
+#include "tests/core/sessions/SimulatedPrinterRig.h"
+#include "tests/core/usb/port/NpaCommandBytes.h"
 #include "tools/simulator/NpaPrinterSimulator.h"
 
 #include <gtest/gtest.h>
@@ -90,16 +90,7 @@ protected:
             1, endpoint);
         return call(request);
     }
-    Bytes queryAll() {
-        std::string text;
-        PropertyAccessor().SetString(text, PropertyAccessor::Interpreter, "Npa");
-        PropertyAccessor().SetString(text, PropertyAccessor::CommandName, "queryAll");
-        CommandManager* manager = service_.lookup.getCommandManager(text);
-        Command* command = manager->Create(text);
-        Bytes bytes(command->Bytes(), command->Bytes() + command->Size());
-        manager->Destroy(command);
-        return bytes;
-    }
+    Bytes queryAll() { return npaCommandBytes(service_.lookup, "queryAll"); }
 
     SimulatedPrinterRig rig_;
     std::unique_ptr<NpaPrinterSimulator>& simulator_ = rig_.simulator;

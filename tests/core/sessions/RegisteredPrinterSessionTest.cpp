@@ -8,6 +8,7 @@
 #include "core/usb/port/InterpreterManagerLookup.h"
 #include "export/common/PropertyText.h"
 #include "tests/core/sessions/SimulatedPrinterRig.h"
+#include "tests/core/usb/port/NpaCommandBytes.h"
 #include "tests/support/RegisteredPrinterInterfaces.h"
 
 #include <gtest/gtest.h>
@@ -33,13 +34,7 @@ protected:
     }
 
     uint32_t exchange(uint32_t handle) {
-        std::string text;
-        PropertyAccessor().SetString(text, PropertyAccessor::Interpreter, "Npa");
-        PropertyAccessor().SetString(text, PropertyAccessor::CommandName, "queryAll");
-        CommandManager* manager = lookup_.getCommandManager(text);
-        Command* command = manager->Create(text);
-        const Bytes query(command->Bytes(), command->Bytes() + command->Size());
-        manager->Destroy(command);
+        const Bytes query = npaCommandBytes(lookup_, "queryAll");
         Bytes reply(1024, 0);
         uint32_t length = 0;
         const ULONGLONG start = GetTickCount64();

@@ -8,10 +8,10 @@
 #include "core/sessions/UsbPortFactory.h"
 #include "core/usb/port/BcxServiceUsbPort.h"
 #include "core/usb/port/InterpreterManagerLookup.h"
-#include "export/common/PropertyAccessor.h"
 #include "tests/config/TestBranding.h"
-#include "tests/core/sessions/SimulatedPrinterRig.h"
 #include "tests/core/sessions/SessionTestSupport.h"
+#include "tests/core/sessions/SimulatedPrinterRig.h"
+#include "tests/core/usb/port/NpaCommandBytes.h"
 #include "tests/core/usb/port/StuckObserver.h"
 #include "tools/simulator/NpaPrinterSimulator.h"
 
@@ -39,16 +39,7 @@ protected:
         rig_.tearDown();
     }
 
-    Bytes request(const char* name) {
-        std::string text;
-        PropertyAccessor().SetString(text, PropertyAccessor::Interpreter, "Npa");
-        PropertyAccessor().SetString(text, PropertyAccessor::CommandName, name);
-        CommandManager* manager = lookup_.getCommandManager(text);
-        Command* command = manager->Create(text);
-        Bytes bytes(command->Bytes(), command->Bytes() + command->Size());
-        manager->Destroy(command);
-        return bytes;
-    }
+    Bytes request(const char* name) { return npaCommandBytes(lookup_, name); }
     BcxServiceUsbPort* usbPort() {
         std::shared_ptr<Printer> printer = table_.find(kHandle);
         return printer == nullptr ? nullptr : dynamic_cast<BcxServiceUsbPort*>(printer->port());

@@ -9,6 +9,7 @@
 #include "core/usb/port/InterpreterManagerLookup.h"
 #include "tests/core/sessions/SimulatedPrinterRig.h"
 #include "tests/core/usb/notifier/DeviceBroadcast.h"
+#include "tests/core/usb/port/NpaCommandBytes.h"
 
 #include <gtest/gtest.h>
 
@@ -39,13 +40,7 @@ protected:
         // One use held throughout, as an alert registration holds it.
         ASSERT_EQ(port_->connect(), 0u);
         ASSERT_TRUE(rig_.simulator->waitForHost(kWaitMs));
-        std::string text;
-        PropertyAccessor().SetString(text, PropertyAccessor::Interpreter, "Npa");
-        PropertyAccessor().SetString(text, PropertyAccessor::CommandName, "queryAll");
-        CommandManager* manager = lookup_.getCommandManager(text);
-        Command* command = manager->Create(text);
-        query_.assign(command->Bytes(), command->Bytes() + command->Size());
-        manager->Destroy(command);
+        query_ = npaCommandBytes(lookup_, "queryAll");
     }
     void TearDown() override {
         table_.destroyAll();

@@ -3,7 +3,7 @@
 // Every wait is bounded.
 #include "core/usb/port/BcxServiceUsbPort.h"
 #include "core/usb/port/NpaPacketProtocol.h"
-#include "export/common/PropertyAccessor.h"
+#include "tests/core/usb/port/NpaCommandBytes.h"
 #include "tests/core/usb/port/NpaTestLookup.h"
 #include "tests/core/usb/port/StuckObserver.h"
 #include "tests/support/HandleSlots.h"
@@ -98,16 +98,7 @@ protected:
         protocol_.reset(new NpaPacketProtocol(session_, *port_, lookup_));
     }
 
-    Data request(const char* name) {
-        std::string text;
-        PropertyAccessor().SetString(text, PropertyAccessor::Interpreter, "Npa");
-        PropertyAccessor().SetString(text, PropertyAccessor::CommandName, name);
-        CommandManager* manager = lookup_.getCommandManager(text);
-        Command* command = manager->Create(text);
-        Data bytes(command->Bytes(), command->Size());
-        manager->Destroy(command);
-        return bytes;
-    }
+    Data request(const char* name) { return npaCommandData(lookup_, name); }
 
     // The printer's default answer to a request, as a fresh printer gives it.
     static Bytes expectedReply(NpaRequestKind kind, const Data& sent) {

@@ -1,8 +1,8 @@
 // The packet protocol against the simulated printer's engine: replies matched and captured,
 // acknowledge packets extending the wait, time-outs, requests without a reply, refusals.
 #include "core/usb/port/NpaPacketProtocol.h"
-#include "export/common/PropertyAccessor.h"
 #include "tests/core/usb/port/EnginePort.h"
+#include "tests/core/usb/port/NpaCommandBytes.h"
 
 #include <gtest/gtest.h>
 
@@ -28,16 +28,7 @@ struct RecordingSession : PacketSink {
     std::vector<std::vector<uint8_t>> packets;
 };
 
-Data request(NpaTestLookup& lookup, const char* name) {
-    std::string text;
-    PropertyAccessor().SetString(text, PropertyAccessor::CommandName, name);
-    PropertyAccessor().SetString(text, PropertyAccessor::Interpreter, "Npa");
-    CommandManager* manager = lookup.getCommandManager(text);
-    Command* command = manager->Create(text);
-    Data bytes(command->Bytes(), command->Size());
-    manager->Destroy(command);
-    return bytes;
-}
+Data request(NpaTestLookup& lookup, const char* name) { return npaCommandData(lookup, name); }
 
 std::vector<uint8_t> vec(const Data& d) { return std::vector<uint8_t>(d.Bytes(), d.Bytes() + d.Size()); }
 

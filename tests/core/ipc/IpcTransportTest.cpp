@@ -243,14 +243,18 @@ ACCESS_MASK everyoneAccess(HANDLE object) {
     return mask;
 }
 
-class BurstServer : public Server {
+// A server with as many instances listening ahead as given.
+template <uint32_t Listening>
+class ListeningServer : public Server {
 protected:
     IpcTimeouts timeouts() const override {
         IpcTimeouts t = shortTimeouts();
-        t.listeningInstances = 8;
+        t.listeningInstances = Listening;
         return t;
     }
 };
+using BurstServer = ListeningServer<8>;
+using FewListenersServer = ListeningServer<2>;
 }  // namespace
 
 // Instances listen ahead: a burst of as many clients as there are connects at once, without a
@@ -271,17 +275,6 @@ TEST_F(BurstServer, ABurstOfClientsConnectsWithoutABusyAnswerToInstancesOfOurs) 
     }
     EXPECT_TRUE(endpoints.waitFor([](std::size_t live, uint64_t) { return live >= 9; }, 5000));
 }
-
-namespace {
-class FewListenersServer : public Server {
-protected:
-    IpcTimeouts timeouts() const override {
-        IpcTimeouts t = shortTimeouts();
-        t.listeningInstances = 2;
-        return t;
-    }
-};
-}  // namespace
 
 // Clients arriving back to back, some at an instance the monitor has not begun to wait on (their
 // connect is over at once): each is served, none waits for a later client to wake the monitor.

@@ -44,8 +44,27 @@ protected:
     }
     void TearDown() override {
         mapper.release();
+        for (auto& t : held) t.join();
         monitor->stop();
         endpoints.stop();
+    }
+    // n clients whose requests wait in the mapper until it is released (at the latest in
+    // teardown); their results land in heldCodes and heldReplies. False when they did not all
+    // arrive within 5 s.
+    bool holdRequests(int n) {
+        heldCodes.assign(n, -1);
+        heldReplies.assign(n, Data());
+        for (int i = 0; i < n; ++i)
+            held.emplace_back([this, i] {
+                heldCodes[i] = TolvexClient::call(name, bytesOf({0xEE, static_cast<uint8_t>(i)}), heldReplies[i], 10000);
+            });
+        return mapper.waitForWaiting(n, 5000);
+    }
+    // Lets the held requests go and waits for their answers.
+    void releaseHeld() {
+        mapper.release();
+        for (auto& t : held) t.join();
+        held.clear();
     }
     // A client end connected to the service pipe, its connection already handed to an endpoint.
     void connectIdle(IpcOverlappedNamedPipe& client, std::size_t expectedLive) {
@@ -57,6 +76,9 @@ protected:
     FakeMapper mapper;
     IpcEndpoints endpoints;
     std::unique_ptr<IpcEndpointPipeMonitor> monitor;
+    std::vector<std::thread> held;
+    std::vector<int32_t> heldCodes;
+    std::vector<Data> heldReplies;
 };
 }  // namespace
 
@@ -310,21 +332,7 @@ protected:
 
 TEST_F(CappedServer, ConnectionsBeyondTheCapAreAnsweredBusyWhileThoseWithinAreServed) {
     // Three requests wait in the mapper: the cap is reached.
-    Data replies[3];
-    int32_t codes[3] = {-1, -1, -1};
-    std::thread within[3];
-    for (int i = 0; i < 3; ++i)
-        within[i] = std::thread([&, i] {
-            codes[i] = TolvexClient::call(name, bytesOf({0xEE, static_cast<uint8_t>(i)}), replies[i], 10000);
-        });
-    struct Release {
-        std::function<void()> f;
-        ~Release() { f(); }
-    } release{[&] {
-        mapper.release();
-        for (auto& t : within) t.join();
-    }};
-    ASSERT_TRUE(mapper.waitForWaiting(3, 5000));
+    ASSERT_TRUE(holdRequests(3));
 
     const struct {
         const char* what;
@@ -366,14 +374,13 @@ TEST_F(CappedServer, ConnectionsBeyondTheCapAreAnsweredBusyWhileThoseWithinAreSe
     EXPECT_EQ(TolvexClient::call(name, bytesOf({0x01, 0x02}), refused, 400), IpcOverlappedNamedPipe::kTimedOut);
     EXPECT_GE(GetTickCount64() - start, 350u);
     EXPECT_EQ(endpoints.size(), 3u);
-    release.f();
-    release.f = [] {};
+    releaseHeld();
     retrying.join();
     EXPECT_EQ(later, 0);
     EXPECT_EQ(vec(reply), std::vector<uint8_t>({0x01, 0x03}));
     for (int i = 0; i < 3; ++i) {
-        EXPECT_EQ(codes[i], 0);
-        EXPECT_EQ(vec(replies[i]), std::vector<uint8_t>({0xEE, static_cast<uint8_t>(i)}));
+        EXPECT_EQ(heldCodes[i], 0);
+        EXPECT_EQ(vec(heldReplies[i]), std::vector<uint8_t>({0xEE, static_cast<uint8_t>(i)}));
     }
     // No request answered busy reached the mapper. The one whose client gave up after its last
     // try had written it may have been served once there was room, as any server may serve a
@@ -402,20 +409,7 @@ protected:
 // learns of connections by instance rather than by arrival.
 TEST_F(CappedSlowBusyServer, AtTheCapOneInstanceListensAndNoMore) {
     EXPECT_EQ(monitor->listeners(), 3u);
-    std::thread within[3];
-    for (int i = 0; i < 3; ++i)
-        within[i] = std::thread([&, i] {
-            Data reply;
-            TolvexClient::call(name, bytesOf({0xEE, static_cast<uint8_t>(i)}), reply, 10000);
-        });
-    struct Release {
-        std::function<void()> f;
-        ~Release() { f(); }
-    } release{[&] {
-        mapper.release();
-        for (auto& t : within) t.join();
-    }};
-    ASSERT_TRUE(mapper.waitForWaiting(3, 5000));
+    ASSERT_TRUE(holdRequests(3));
     // The first to connect holds the monitor in its busy answer; the instance made before that
     // may take one more.
     const std::string path = IpcOverlappedNamedPipe::kLocalPrefix + name;

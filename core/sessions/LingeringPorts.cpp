@@ -3,8 +3,11 @@
 #include <chrono>
 
 LingeringPorts& LingeringPorts::instance() {
-    static LingeringPorts ports;
-    return ports;
+    // Never destroyed: a loop still running when the process ends would make the destructor of
+    // its port wait for it without limit, and the process would never end. The system ends such
+    // threads with the process.
+    static LingeringPorts* ports = new LingeringPorts;
+    return *ports;
 }
 
 void LingeringPorts::keep(std::unique_ptr<Port> port) {

@@ -1,5 +1,6 @@
 #include "core/sessions/LingeringPorts.h"
 
+#include <cctype>
 #include <chrono>
 
 LingeringPorts& LingeringPorts::instance() {
@@ -63,6 +64,23 @@ bool LingeringPorts::drain(uint32_t timeoutMs) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now).count();
         waiting->waitReaderEnded(static_cast<uint32_t>(left));
     }
+}
+
+bool LingeringPorts::holds(const std::string& portName) {
+    const auto same = [&](const std::string& name) {
+        if (name.size() != portName.size()) return false;
+        for (size_t i = 0; i < name.size(); ++i) {
+            if (std::toupper(static_cast<unsigned char>(name[i])) != std::toupper(static_cast<unsigned char>(portName[i])))
+                return false;
+        }
+        return true;
+    };
+    reapEnded();
+    std::lock_guard<std::mutex> guard(lock_);
+    for (const auto& port : ports_) {
+        if (same(port->portName()) && port->readerRunning()) return true;
+    }
+    return false;
 }
 
 size_t LingeringPorts::size() const {

@@ -201,6 +201,44 @@ TEST_F(UsbSessionTest, APrinterWhoseReadThreadDoesNotEndHoldsUpNoOtherAndItsPort
     EXPECT_TRUE(stuck.wentOn.load());
 }
 
+// The printer of a session whose read loop was left running is not opened again (a second loop
+// on the same device would read beside the first) until that loop has ended: the open answers
+// busy and touches nothing; afterwards it works as ever.
+TEST_F(UsbSessionTest, APrinterIsNotOpenedAgainWhileTheReadLoopOfItsClosedSessionRuns) {
+    ASSERT_EQ(operations_.openPrinterEx("USB001", kHandle), 0u);
+    BcxServiceUsbPort* port = usbPort();
+    ASSERT_NE(port, nullptr);
+    port->setStopWait(200);
+    StuckObserver stuck;
+    port->attach(&stuck);
+    ASSERT_EQ(port->connect(), 0u);
+    ASSERT_TRUE(simulator_->sendAlert());
+    ASSERT_TRUE(stuck.entered.wait(kWaitMs));
+    ASSERT_EQ(operations_.closePrinter(kHandle), 0u);
+    ASSERT_EQ(LingeringPorts::instance().size(), 1u);
+
+    const size_t readConnections = simulator_->hostReadConnections();
+    const Bytes query = request("queryAll");
+    Bytes reply(1024, 0);
+    uint32_t length = 0;
+    EXPECT_EQ(operations_.openPrinterEx("USB001", kHandle), static_cast<uint32_t>(ERROR_BUSY));
+    EXPECT_EQ(operations_.openPrinter(kHandle), static_cast<uint32_t>(ERROR_BUSY));
+    EXPECT_EQ(operations_.exchangePacket(kHandle, query.data(), static_cast<uint32_t>(query.size()), reply.data(),
+                                         1024, &length),
+              PrinterOperations::kNoSuchHandle);
+    EXPECT_EQ(simulator_->hostReadConnections(), readConnections) << "a second read loop on the printer";
+    EXPECT_EQ(table_.size(), 0u);
+
+    stuck.release.set();
+    ASSERT_TRUE(LingeringPorts::instance().drain(kWaitMs));
+    ASSERT_EQ(operations_.openPrinterEx("USB001", kHandle), 0u);
+    EXPECT_EQ(operations_.exchangePacket(kHandle, query.data(), static_cast<uint32_t>(query.size()), reply.data(),
+                                         1024, &length),
+              0u);
+    EXPECT_GT(length, 0u);
+    EXPECT_EQ(operations_.closePrinter(kHandle), 0u);
+}
+
 namespace {
 // Holds the read thread inside its first delivery far longer than any test waits.
 struct HeldForever : Observer {

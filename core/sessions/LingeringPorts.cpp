@@ -21,7 +21,7 @@ void LingeringPorts::keep(std::unique_ptr<Port> port) {
 }
 
 size_t LingeringPorts::reapEnded() {
-    std::vector<std::unique_ptr<Port>> ended;
+    std::vector<std::shared_ptr<Port>> ended;
     size_t left = 0;
     {
         std::lock_guard<std::mutex> guard(lock_);
@@ -43,12 +43,12 @@ size_t LingeringPorts::reapEnded() {
 bool LingeringPorts::drain(uint32_t timeoutMs) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
-        Port* waiting = nullptr;
+        std::shared_ptr<Port> waiting;
         {
             std::lock_guard<std::mutex> guard(lock_);
             for (const auto& port : ports_) {
                 if (port->readerRunning()) {
-                    waiting = port.get();
+                    waiting = port;
                     break;
                 }
             }
@@ -59,8 +59,8 @@ bool LingeringPorts::drain(uint32_t timeoutMs) {
             reapEnded();
             return false;
         }
-        // Only drain() and reapEnded() remove ports, and they destroy only ended ones, so the
-        // port waited for here stays alive while its loop runs.
+        // A reapEnded() elsewhere (a close) may take the port off the list once its loop has
+        // ended, before this wait begins: the reference held here keeps it alive meanwhile.
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now).count();
         waiting->waitReaderEnded(static_cast<uint32_t>(left));
     }

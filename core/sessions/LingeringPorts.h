@@ -31,5 +31,6 @@ public:
 
 private:
     mutable std::mutex lock_;
-    std::vector<std::unique_ptr<Port>> ports_;
+    // Shared so that drain() keeps the port it waits on while another thread reaps the list.
+    std::vector<std::shared_ptr<Port>> ports_;
 };

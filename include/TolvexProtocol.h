@@ -148,7 +148,8 @@
 /* In: L client id (not read), S port name, L printer handle (TOLVEX_PORT_HANDLE of the port).
  * Codes, in the order they are checked: 1796 the name is not "USB" and three decimal digits;
  * 87 the handle is not the port's; 5 the service could not tell who is calling; 1 no USB
- * printer behind the port; 0 the printer is open for the caller (opens are counted per user). */
+ * printer behind the port; 170 the read thread of a session of the port closed before has not
+ * ended yet (try again later); 0 the printer is open for the caller (opens are counted per user). */
 #define TOLVEX_FN_OPEN_PRINTER_EX 101u
 
 /* Sent by the service to a client's callback pipe, one per alert: S (TOLVEX_DIR_IN) the text
@@ -237,7 +238,7 @@
 #define TOLVEX_ERROR_INVALID_PARAMETER 87u    /* a value out of its range */
 #define TOLVEX_ERROR_INSUFFICIENT_BUFFER 122u /* reply size too small; callback text too long */
 #define TOLVEX_ERROR_INVALID_NAME 123u        /* the callback endpoint names no local pipe */
-#define TOLVEX_ERROR_BUSY 170u                /* the spooler is printing on the port */
+#define TOLVEX_ERROR_BUSY 170u                /* the spooler prints on the port; or its last read thread runs */
 #define TOLVEX_ERROR_PIPE_BUSY 231u           /* the service serves TOLVEX_MAX_CONNECTIONS already */
 #define TOLVEX_ERROR_OPERATION_ABORTED 995u   /* the session ended or the service is stopping */
 #define TOLVEX_ERROR_INTERNAL_ERROR 1359u     /* the service failed; a callback got no valid answer */

@@ -1,10 +1,14 @@
 #include "core/sessions/LingeringPorts.h"
 
+#include <cctype>
 #include <chrono>
 
 LingeringPorts& LingeringPorts::instance() {
-    static LingeringPorts ports;
-    return ports;
+    // Never destroyed: a loop still running when the process ends would make the destructor of
+    // its port wait for it without limit, and the process would never end. The system ends such
+    // threads with the process.
+    static LingeringPorts* ports = new LingeringPorts;
+    return *ports;
 }
 
 void LingeringPorts::keep(std::unique_ptr<Port> port) {
@@ -17,7 +21,7 @@ void LingeringPorts::keep(std::unique_ptr<Port> port) {
 }
 
 size_t LingeringPorts::reapEnded() {
-    std::vector<std::unique_ptr<Port>> ended;
+    std::vector<std::shared_ptr<Port>> ended;
     size_t left = 0;
     {
         std::lock_guard<std::mutex> guard(lock_);
@@ -39,12 +43,12 @@ size_t LingeringPorts::reapEnded() {
 bool LingeringPorts::drain(uint32_t timeoutMs) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
-        Port* waiting = nullptr;
+        std::shared_ptr<Port> waiting;
         {
             std::lock_guard<std::mutex> guard(lock_);
             for (const auto& port : ports_) {
                 if (port->readerRunning()) {
-                    waiting = port.get();
+                    waiting = port;
                     break;
                 }
             }
@@ -55,11 +59,28 @@ bool LingeringPorts::drain(uint32_t timeoutMs) {
             reapEnded();
             return false;
         }
-        // Only drain() and reapEnded() remove ports, and they destroy only ended ones, so the
-        // port waited for here stays alive while its loop runs.
+        // A reapEnded() elsewhere (a close) may take the port off the list once its loop has
+        // ended, before this wait begins: the reference held here keeps it alive meanwhile.
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now).count();
         waiting->waitReaderEnded(static_cast<uint32_t>(left));
     }
+}
+
+bool LingeringPorts::holds(const std::string& portName) {
+    const auto same = [&](const std::string& name) {
+        if (name.size() != portName.size()) return false;
+        for (size_t i = 0; i < name.size(); ++i) {
+            if (std::toupper(static_cast<unsigned char>(name[i])) != std::toupper(static_cast<unsigned char>(portName[i])))
+                return false;
+        }
+        return true;
+    };
+    reapEnded();
+    std::lock_guard<std::mutex> guard(lock_);
+    for (const auto& port : ports_) {
+        if (same(port->portName()) && port->readerRunning()) return true;
+    }
+    return false;
 }
 
 size_t LingeringPorts::size() const {

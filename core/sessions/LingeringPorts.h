@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <vector>
 
 class LingeringPorts {
@@ -24,8 +25,12 @@ public:
     // Waits up to timeoutMs in all for the loops still running; true when none is left.
     bool drain(uint32_t timeoutMs);
     size_t size() const;
+    // Whether a port of that name (any case) is kept for a loop still running; destroys the
+    // ended ones first.
+    bool holds(const std::string& portName);
 
 private:
     mutable std::mutex lock_;
-    std::vector<std::unique_ptr<Port>> ports_;
+    // Shared so that drain() keeps the port it waits on while another thread reaps the list.
+    std::vector<std::shared_ptr<Port>> ports_;
 };

@@ -93,7 +93,17 @@ uint32_t PrinterOperations::openPrinterEx(const std::string& portName, uint32_t 
     std::string transport;
     SetElement(transport, "PORTNAME", portName);
     return openOrCreate(
-        handle, [this, transport, handle] { return std::make_shared<Printer>(services_, transport, handle); }, caller);
+        handle,
+        [this, transport, handle, portName] {
+            // A read loop left running by a closed session still reads the device: a second loop
+            // beside it could take the new session's replies.
+            if (LingeringPorts::instance().holds(portName)) {
+                throw Exception("PrinterOperations::openPrinterEx() the printer's previous read thread still runs",
+                                static_cast<int32_t>(kPrinterBusy));
+            }
+            return std::make_shared<Printer>(services_, transport, handle);
+        },
+        caller);
 }
 
 uint32_t PrinterOperations::closePrinter(uint32_t handle, const CallerIdentity& caller) {

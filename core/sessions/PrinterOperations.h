@@ -28,6 +28,7 @@ public:
     static constexpr uint32_t kRefusedPacket = 5;
     static constexpr uint32_t kBufferTooSmall = 122;
     static constexpr uint32_t kNoResources = 1450;
+    static constexpr uint32_t kPrinterBusy = 170;
     static constexpr uint32_t kBadPortName = 1796;
     static constexpr size_t kMaxPortlessSessions = 64;
 
@@ -38,7 +39,8 @@ public:
     uint32_t openPrinter(uint32_t handle, const CallerIdentity& caller = CallerIdentity::localSystem());
     // Opens the session of handle, making one for the USB printer behind portName when there is
     // none: 1796 for a name that is not "USB" and three digits (before anything else), 87 when
-    // handle is not the port's, 1 when no printer is found there.
+    // handle is not the port's, 1 when no printer is found there, 170 while the read loop of a
+    // session of that port closed before still runs.
     uint32_t openPrinterEx(const std::string& portName, uint32_t handle,
                            const CallerIdentity& caller = CallerIdentity::localSystem());
     // Gives back one of the caller's opens; 6 without a session or without an open of the

@@ -13,6 +13,7 @@
 #include "tests/core/sessions/SimulatedPrinterRig.h"
 #include "tests/core/usb/port/NpaCommandBytes.h"
 #include "tests/core/usb/port/StuckObserver.h"
+#include "tests/support/ChildProcess.h"
 #include "tools/simulator/NpaPrinterSimulator.h"
 
 #include <gtest/gtest.h>
@@ -198,4 +199,88 @@ TEST_F(UsbSessionTest, APrinterWhoseReadThreadDoesNotEndHoldsUpNoOtherAndItsPort
     EXPECT_TRUE(LingeringPorts::instance().drain(kWaitMs));
     EXPECT_EQ(LingeringPorts::instance().size(), 0u);
     EXPECT_TRUE(stuck.wentOn.load());
+}
+
+// The printer of a session whose read loop was left running is not opened again (a second loop
+// on the same device would read beside the first) until that loop has ended: the open answers
+// busy and touches nothing; afterwards it works as ever.
+TEST_F(UsbSessionTest, APrinterIsNotOpenedAgainWhileTheReadLoopOfItsClosedSessionRuns) {
+    ASSERT_EQ(operations_.openPrinterEx("USB001", kHandle), 0u);
+    BcxServiceUsbPort* port = usbPort();
+    ASSERT_NE(port, nullptr);
+    port->setStopWait(200);
+    StuckObserver stuck;
+    port->attach(&stuck);
+    ASSERT_EQ(port->connect(), 0u);
+    ASSERT_TRUE(simulator_->sendAlert());
+    ASSERT_TRUE(stuck.entered.wait(kWaitMs));
+    ASSERT_EQ(operations_.closePrinter(kHandle), 0u);
+    ASSERT_EQ(LingeringPorts::instance().size(), 1u);
+
+    const size_t readConnections = simulator_->hostReadConnections();
+    const Bytes query = request("queryAll");
+    Bytes reply(1024, 0);
+    uint32_t length = 0;
+    EXPECT_EQ(operations_.openPrinterEx("USB001", kHandle), static_cast<uint32_t>(ERROR_BUSY));
+    EXPECT_EQ(operations_.openPrinter(kHandle), static_cast<uint32_t>(ERROR_BUSY));
+    EXPECT_EQ(operations_.exchangePacket(kHandle, query.data(), static_cast<uint32_t>(query.size()), reply.data(),
+                                         1024, &length),
+              PrinterOperations::kNoSuchHandle);
+    EXPECT_EQ(simulator_->hostReadConnections(), readConnections) << "a second read loop on the printer";
+    EXPECT_EQ(table_.size(), 0u);
+
+    stuck.release.set();
+    ASSERT_TRUE(LingeringPorts::instance().drain(kWaitMs));
+    ASSERT_EQ(operations_.openPrinterEx("USB001", kHandle), 0u);
+    EXPECT_EQ(operations_.exchangePacket(kHandle, query.data(), static_cast<uint32_t>(query.size()), reply.data(),
+                                         1024, &length),
+              0u);
+    EXPECT_GT(length, 0u);
+    EXPECT_EQ(operations_.closePrinter(kHandle), 0u);
+}
+
+namespace {
+// Holds the read thread inside its first delivery far longer than any test waits.
+struct HeldForever : Observer {
+    void onData(Data*) override {
+        if (!armed.exchange(false)) return;
+        entered.set();
+        release.wait(60000);
+    }
+    std::atomic<bool> armed{true};
+    Event entered{true, false};
+    Event release{true, false};
+};
+}  // namespace
+
+// Run as a child by the test below: leaves the process with a port kept for a read loop that
+// is still running when main returns.
+TEST_F(UsbSessionTest, DISABLED_LeavesAReadLoopRunningAtTheEndOfTheProcess) {
+    ASSERT_EQ(operations_.openPrinterEx("USB001", kHandle), 0u);
+    BcxServiceUsbPort* port = usbPort();
+    ASSERT_NE(port, nullptr);
+    port->setStopWait(200);
+    // Outlives the test: the loop stays inside it until the process ends.
+    HeldForever* held = new HeldForever;
+    port->attach(held);
+    ASSERT_EQ(port->connect(), 0u);
+    ASSERT_TRUE(simulator_->sendAlert());
+    ASSERT_TRUE(held->entered.wait(kWaitMs));
+    ASSERT_EQ(operations_.closePrinter(kHandle), 0u);
+    ASSERT_EQ(LingeringPorts::instance().size(), 1u);
+}
+
+// A read loop left to end on its own must not keep the process (the service at its stop) from
+// ending: the system ends such threads with the process.
+TEST(UsbSessionExitTest, AProcessWithAReadLoopStillRunningEnds) {
+    char self[MAX_PATH] = {};
+    ASSERT_GT(GetModuleFileNameA(nullptr, self, MAX_PATH), 0u);
+    const ChildResult child =
+        runChild(self,
+                 "--gtest_also_run_disabled_tests "
+                 "--gtest_filter=UsbSessionTest.DISABLED_LeavesAReadLoopRunningAtTheEndOfTheProcess",
+                 20000);
+    EXPECT_NE(child.output.find("[  PASSED  ] 1 test"), std::string::npos) << child.output;
+    EXPECT_TRUE(child.finished) << "the process did not end within 20 s of its test";
+    EXPECT_EQ(child.exitCode, 0u) << child.output;
 }

@@ -1,11 +1,29 @@
 #include "core/ipc/IpcEndpointPipeMonitor.h"
 
 #include "logging/LogFacade.h"
+#include "runtime/Exception.h"
 
 #include <algorithm>
+#include <exception>
 
 namespace {
 void log(const std::string& text) { LogFacade::getInstance().log("BidiService", "IpcEndpointPipeMonitor " + text); }
+
+// This thread is the only one that accepts clients: an exception (no event or memory left for
+// the next endpoint) must not end it, or the service would run on without answering anyone.
+// False when step raised; the caller pauses and tries that listener again.
+template <typename Step>
+bool survived(const char* what, Step step) {
+    try {
+        step();
+        return true;
+    } catch (const Exception& e) {
+        log(std::string(what) + " failed: rc=" + std::to_string(e.code()));
+    } catch (const std::exception&) {
+        log(std::string(what) + " failed: out of resources");
+    }
+    return false;
+}
 }  // namespace
 
 IpcEndpointPipeMonitor::IpcEndpointPipeMonitor(IpcEndpoints& endpoints, FunctionMapper& mapper,
@@ -118,9 +136,12 @@ uint32_t IpcEndpointPipeMonitor::loop() {
                 // Connections that ended since make room for more instances.
                 if (!listeners_[i]->hasInstance() && instancesHeld(i) >= instancesAllowed(endpoints_.size()))
                     continue;
-                begun[i] = listeners_[i]->beginAccept();
-                // A client that came and went leaves the instance ready: wait again at once.
-                if (begun[i] == ERROR_NO_DATA) begun[i] = listeners_[i]->beginAccept();
+                const bool began = survived("beginAccept()", [&] {
+                    begun[i] = listeners_[i]->beginAccept();
+                    // A client that came and went leaves the instance ready: wait again at once.
+                    if (begun[i] == ERROR_NO_DATA) begun[i] = listeners_[i]->beginAccept();
+                });
+                if (!began) begun[i] = ERROR_INTERNAL_ERROR;
                 if (begun[i] != 0 && begun[i] != ERROR_IO_PENDING) {
                     // No instance could be made, or it broke: the others listen meanwhile; the
                     // pause keeps a failure that repeats from spinning.
@@ -162,7 +183,8 @@ uint32_t IpcEndpointPipeMonitor::loop() {
         for (const size_t i : round) {
             const int32_t started = begun[i];
             begun[i] = -1;
-            if (!take(i, started, line)) retry = true;
+            bool taken = false;
+            if (!survived("take()", [&] { taken = take(i, started, line); }) || !taken) retry = true;
         }
     }
     for (size_t i = 0; i < count; ++i) {

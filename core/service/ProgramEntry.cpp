@@ -7,6 +7,7 @@
 #include "core/service/Service.h"
 #include "core/service/ServiceEnvironment.h"
 #include "core/service/ServiceInstaller.h"
+#include "core/sessions/LingeringPorts.h"
 #include "core/sessions/PrinterOperations.h"
 #include "core/sessions/PrinterTable.h"
 #include "core/sessions/UsbPortFactory.h"
@@ -21,6 +22,8 @@
 namespace {
 
 const char kComponent[] = "BidiService";
+// How long the stop waits for read loops that were left to end on their own.
+const uint32_t kLingeringAtStopMs = 1000;
 
 void log(const std::string& text) { LogFacade::getInstance().log(kComponent, text); }
 
@@ -62,7 +65,13 @@ uint32_t runService(const std::string& serviceName) {
     });
     Service::setStopRoutine([] {
         IPCController::ipcStop();
-        ServiceEnvironment::teardown();
+        // A read loop that did not end when its session went still uses the log and the
+        // interpreter plug-in: they stay while it runs, and the process ends with the stop.
+        if (LingeringPorts::instance().drain(kLingeringAtStopMs)) {
+            ServiceEnvironment::teardown();
+        } else {
+            log("ProgramEntry read threads still running at the stop: the plug-ins and the log stay loaded");
+        }
         EventLog::report(EventLog::ServiceStopped);
     });
     return Service::Run();

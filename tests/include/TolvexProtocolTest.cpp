@@ -174,6 +174,7 @@ TEST(TolvexProtocolHeader, ReturnCodesAreTheServicesOwn) {
         {"time-out", TOLVEX_ERROR_TIMEOUT, Printer::kTimedOut},
         {"no reply in time", TOLVEX_ERROR_TIMEOUT, NpaPacketProtocol::kTimedOut},
         {"bad port name", TOLVEX_ERROR_UNKNOWN_PORT, PrinterOperations::kBadPortName},
+        {"earlier read thread still runs", TOLVEX_ERROR_BUSY, PrinterOperations::kPrinterBusy},
     };
     expectEqual(std::begin(codes), std::end(codes));
 }

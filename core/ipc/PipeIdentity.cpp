@@ -24,8 +24,9 @@ bool tokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS what, std::vector<DW
 }
 
 // Whether the token holds Administrators as an enabled group: a filtered administrator token
-// (the group for deny only) is an ordinary user here. What CheckTokenMembership answers, with
-// one system call instead of three.
+// (the group for deny only) is an ordinary user here. The groups, asked for with one system
+// call, answer no for most callers; a yes is left to CheckTokenMembership (two calls more),
+// which also weighs the restricting SIDs of a restricted token (a sandbox).
 bool isAdministrator(HANDLE impersonationToken) {
     SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
     PSID administrators = nullptr;
@@ -41,6 +42,10 @@ bool isAdministrator(HANDLE impersonationToken) {
             member = (attributes & SE_GROUP_ENABLED) != 0 && (attributes & SE_GROUP_USE_FOR_DENY_ONLY) == 0 &&
                      EqualSid(groups->Groups[i].Sid, administrators);
         }
+    }
+    if (member) {
+        BOOL confirmed = FALSE;
+        member = CheckTokenMembership(impersonationToken, administrators, &confirmed) && confirmed;
     }
     FreeSid(administrators);
     return member;
@@ -74,8 +79,12 @@ CallerIdentity client(HANDLE serverEnd) {
     if (!opened) return caller;
     UniqueHandle owned(token);
     caller.userSid = userOf(token);
-    caller.privileged = caller.userSid == "S-1-5-18" || (caller.known() && isAdministrator(token));
+    caller.privileged = caller.known() && privileged(token, caller.userSid);
     return caller;
+}
+
+bool privileged(HANDLE token, const std::string& userSid) {
+    return userSid == "S-1-5-18" || isAdministrator(token);
 }
 
 std::string serverUser(HANDLE clientEnd) {

@@ -15,5 +15,9 @@ CallerIdentity client(HANDLE serverEnd);
 std::string serverUser(HANDLE clientEnd);
 // The textual user SID of a token opened for TOKEN_QUERY; empty on failure.
 std::string userOf(HANDLE token);
+// Whether a token of userSid (an impersonation token opened for TOKEN_QUERY) may act for
+// everyone: LocalSystem, or Administrators enabled (not for deny only, and among the restricting
+// SIDs of a restricted token).
+bool privileged(HANDLE token, const std::string& userSid);
 
 }  // namespace PipeIdentity

@@ -5,6 +5,7 @@
 #include "core/ipc/IpcEndpointPipeMonitor.h"
 #include "core/ipc/IpcEndpoints.h"
 #include "core/ipc/IpcPipeSecurity.h"
+#include "core/ipc/PipeIdentity.h"
 #include "runtime/Exception.h"
 #include "IpcTestPipes.h"
 
@@ -13,6 +14,7 @@
 #include <tlhelp32.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <functional>
 #include <thread>
 
@@ -598,4 +600,59 @@ TEST(IPCControllerTest, StopWithClientsAndAWaitingRequestIsPromptAndClean) {
     EXPECT_EQ(threadCount(), threadsBefore);
     // One handle left per round would raise the value by 4 * kRounds = 20.
     EXPECT_LE(freshHandleValue(), handleBefore + 8) << handleBefore;
+}
+
+// Who may act for everyone, judged from the token as the service sees it (an impersonation
+// token): this process's own (an administrator under Wine), the same with Administrators for
+// deny only (a filtered token), and with Everyone as the only restricting SID (a sandbox).
+TEST(PipeIdentityTest, AdministratorsCountOnlyWhenEnabledAndNotRestrictedAway) {
+    HANDLE process = nullptr;
+    ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_DUPLICATE | TOKEN_QUERY, &process));
+    UniqueHandle own(process);
+    SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY, world = SECURITY_WORLD_SID_AUTHORITY;
+    PSID admins = nullptr, everyone = nullptr;
+    ASSERT_TRUE(AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0,
+                                         &admins));
+    ASSERT_TRUE(AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, &everyone));
+    SID_AND_ATTRIBUTES adminsOnly = {admins, 0}, everyoneOnly = {everyone, 0};
+    BOOL isAdmin = FALSE;
+    ASSERT_TRUE(CheckTokenMembership(nullptr, admins, &isAdmin));
+    const struct {
+        const char* what;
+        DWORD disabled, restricting;
+        SID_AND_ATTRIBUTES* disable;
+        SID_AND_ATTRIBUTES* restrict;
+        bool privileged;
+    } cases[] = {
+        {"own token", 0, 0, nullptr, nullptr, isAdmin != FALSE},
+        {"Administrators for deny only", 1, 0, &adminsOnly, nullptr, false},
+        {"restricted to Everyone", 0, 1, nullptr, &everyoneOnly, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        HANDLE made = nullptr;
+        if (c.disabled + c.restricting == 0) {
+            ASSERT_TRUE(DuplicateToken(own.get(), SecurityIdentification, &made));
+        } else {
+            HANDLE restricted = nullptr;
+            if (!CreateRestrictedToken(own.get(), 0, c.disabled, c.disable, 0, nullptr, c.restricting, c.restrict,
+                                       &restricted)) {
+                std::printf("[ skipped  ] %s: CreateRestrictedToken failed with %lu here\n", c.what, GetLastError());
+                continue;
+            }
+            UniqueHandle primary(restricted);
+            if (c.restricting != 0 && !IsTokenRestricted(primary.get())) {
+                // Wine makes the token but keeps no restricting SIDs: only Windows can show this.
+                std::printf("[ skipped  ] %s: this system keeps no restricting SIDs\n", c.what);
+                continue;
+            }
+            ASSERT_TRUE(DuplicateToken(primary.get(), SecurityIdentification, &made));
+        }
+        UniqueHandle token(made);
+        EXPECT_EQ(PipeIdentity::privileged(token.get(), PipeIdentity::userOf(token.get())), c.privileged);
+        // LocalSystem's SID alone makes a caller privileged, whatever its groups.
+        EXPECT_TRUE(PipeIdentity::privileged(token.get(), "S-1-5-18"));
+    }
+    FreeSid(admins);
+    FreeSid(everyone);
 }

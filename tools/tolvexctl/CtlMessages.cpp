@@ -161,7 +161,7 @@ const char* describe(int32_t code) {
     case 109: return "the service closed the connection without a reply";
     case 122: return "reply buffer too small, or callback text too long";
     case 123: return "callback pipe name refused";
-    case 170: return "the spooler is printing on this port";
+    case 170: return "busy: the spooler is printing on this port, or its last session's read thread has not ended (try again)";
     case 995: return "the session ended or the service is stopping";
     case 1359: return "internal error or malformed reply";
     case 1450: return "a limit of the service was reached";

@@ -22,6 +22,7 @@ public:
         NoPlugin = 0xC0000006,         // folder
         PrinterReadFailed = 0xC0000007,  // port name
         UnexpectedFailure = 0xC0000008,  // message, code
+        PrinterReadStuck = 0x80000009,   // port name, milliseconds waited
     };
     static constexpr size_t kHeldEntries = 16;
 

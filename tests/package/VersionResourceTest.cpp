@@ -15,7 +15,8 @@ static_assert(EventLog::ServiceStarted == TOLVEX_EVENT_SERVICE_STARTED && EventL
                   EventLog::StartFailed == TOLVEX_EVENT_START_FAILED && EventLog::StopFailed == TOLVEX_EVENT_STOP_FAILED &&
                   EventLog::PluginFailed == TOLVEX_EVENT_PLUGIN_FAILED && EventLog::NoPlugin == TOLVEX_EVENT_NO_PLUGIN &&
                   EventLog::PrinterReadFailed == TOLVEX_EVENT_PRINTER_READ_FAILED &&
-                  EventLog::UnexpectedFailure == TOLVEX_EVENT_UNEXPECTED_FAILURE,
+                  EventLog::UnexpectedFailure == TOLVEX_EVENT_UNEXPECTED_FAILURE &&
+                  EventLog::PrinterReadStuck == TOLVEX_EVENT_PRINTER_READ_STUCK,
               "EventLog's ids are the message table's");
 
 TEST(VersionResource, EveryShippedFileCarriesTheProjectVersionAndItsNames) {
@@ -74,6 +75,8 @@ TEST(VersionResource, TheEventMessageTableFormatsEveryEntry) {
         {EventLog::PrinterReadFailed, {"S", "USB001"},
          "The S service stopped reading from the printer on USB001 after an unexpected error; the printer is served again when a client next opens it."},
         {EventLog::UnexpectedFailure, {"S", "m", "1359"}, "The S service ended after an unexpected error: m (error 1359)."},
+        {EventLog::PrinterReadStuck, {"S", "USB001", "3000"},
+         "The S service stopped reading from the printer on USB001, but its read thread did not end within 3000 ms; the service answers busy (170) for that printer until the thread has ended."},
     };
     for (const auto& c : cases) {
         std::vector<DWORD_PTR> arguments;

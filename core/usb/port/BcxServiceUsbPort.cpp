@@ -183,6 +183,7 @@ void BcxServiceUsbPort::stopReading() {
                 abandoned_ = true;
                 log("BcxServiceUsbPort::stopReading() the read thread did not end within " + std::to_string(bound) +
                     " ms: it is left to end on its own");
+                EventLog::report(EventLog::PrinterReadStuck, {portName(), std::to_string(bound)});
             }
         }
     }

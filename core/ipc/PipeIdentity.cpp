@@ -24,9 +24,9 @@ bool tokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS what, std::vector<DW
 }
 
 // Whether the token holds Administrators as an enabled group: a filtered administrator token
-// (the group for deny only) is an ordinary user here. The groups, asked for with one system
-// call, answer no for most callers; a yes is left to CheckTokenMembership (two calls more),
-// which also weighs the restricting SIDs of a restricted token (a sandbox).
+// (the group for deny only) is an ordinary user here. The groups are asked for with one system
+// call; a restricted token (a sandbox) also needs the group among its restricting SIDs, which
+// CheckTokenMembership weighs (it is slow under Wine, which keeps no restricting SIDs anyway).
 bool isAdministrator(HANDLE impersonationToken) {
     SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
     PSID administrators = nullptr;
@@ -43,7 +43,7 @@ bool isAdministrator(HANDLE impersonationToken) {
                      EqualSid(groups->Groups[i].Sid, administrators);
         }
     }
-    if (member) {
+    if (member && IsTokenRestricted(impersonationToken)) {
         BOOL confirmed = FALSE;
         member = CheckTokenMembership(impersonationToken, administrators, &confirmed) && confirmed;
     }

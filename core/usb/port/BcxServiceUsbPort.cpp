@@ -36,7 +36,17 @@ BcxServiceUsbPort::BcxServiceUsbPort(const std::string& transportString, Interpr
       endpointTransport_(transportString),
       settleMilliseconds_(kSettleMilliseconds) {}
 
-BcxServiceUsbPort::~BcxServiceUsbPort() { stopReading(); }
+BcxServiceUsbPort::~BcxServiceUsbPort() {
+    stopReading();
+    // A loop left to end on its own still uses the pipes, events and buffers below, which go
+    // before the thread object would wait for it: the port's owners keep such a port until its
+    // loop has ended (LingeringPorts), and this waits as the last guard, closing again so that a
+    // read begun after a close ends too.
+    if (readThread_ != nullptr && abandoned_) {
+        log("BcxServiceUsbPort::~BcxServiceUsbPort() waits for a read thread that is still running");
+        while (!readThread_->waitForEnd(kStopPollMilliseconds)) endpoint_->close();
+    }
+}
 
 void BcxServiceUsbPort::log(const std::string& line) { logTo(kComponent, line); }
 bool BcxServiceUsbPort::logging() const { return LogFacade::getInstance().isEnabled(); }

@@ -85,8 +85,17 @@ uint32_t BcxServiceUsbPort::connectLocked() {
     determineNpaWrapFrom1284String();
     if (!npaWrapping_) return 0;
     if (openCount_.count() == 0) {
+        readingWanted_ = true;
         startReading();
         setReady(true);
+    } else if (readingWanted_ && !readerRunning()) {
+        // The loop ended while users remained: one left to end on its own (a resume or an
+        // arrival could not start another meanwhile), or one that failed. Read again.
+        log("BcxServiceUsbPort::connect() reading again for the users still connected");
+        if (beginReading() == 0) {
+            setReady(true);
+            notifyReadingRestored();
+        }
     }
     openCount_.addReference();
 
@@ -111,7 +120,10 @@ uint32_t BcxServiceUsbPort::connectLocked() {
 uint32_t BcxServiceUsbPort::disconnect() {
     CriticalSectionLock guard(connectLock_);
     if (npaWrapping_ && openCount_.count() > 0) {
-        if (openCount_.releaseReference() == 0) stopReading();
+        if (openCount_.releaseReference() == 0) {
+            readingWanted_ = false;
+            stopReading();
+        }
     }
     return 0;
 }
@@ -345,6 +357,7 @@ void BcxServiceUsbPort::setTransportString(const std::string& transportString) {
 
 void BcxServiceUsbPort::onWindowsSuspend() {
     log("+BcxServiceUsbPort::onWindowsSuspend()");
+    readingWanted_ = false;
     stopReading();
     setReady(false);
     log("-BcxServiceUsbPort::onWindowsSuspend()");
@@ -354,6 +367,7 @@ void BcxServiceUsbPort::onWindowsResume() {
     log("+BcxServiceUsbPort::onWindowsResume()");
     if (settleMilliseconds_ > 0) Sleep(settleMilliseconds_);
     const bool inUse = openCount_.count() > 0;
+    readingWanted_ = inUse;
     const uint32_t rc = inUse ? beginReading() : 1;
     setReady(true);
     // The printer may have been off while the computer slept. When the pipes did not open, the
@@ -375,6 +389,7 @@ void BcxServiceUsbPort::onDeviceAttach() {
     // Installing a printer makes its queue around its arrival.
     spooler_.lookAgain();
     if (openCount_.count() > 0) {
+        readingWanted_ = true;
         if (settleMilliseconds_ > 0) Sleep(settleMilliseconds_);
         if (beginReading() == 0) {
             // The pipes are open again: writes need not wait for a later first connect. The
@@ -389,6 +404,7 @@ void BcxServiceUsbPort::onDeviceAttach() {
 void BcxServiceUsbPort::onDeviceDetach() {
     log("+BcxServiceUsbPort::onDeviceDetach()");
     deviceAttached_ = false;
+    readingWanted_ = false;
     stopReading();
     setReady(false);
     log("-BcxServiceUsbPort::onDeviceDetach()");
@@ -398,6 +414,7 @@ void BcxServiceUsbPort::killReadThread() {
     log("+BcxServiceUsbPort::killReadThread()");
     while (openCount_.releaseReference() > 0) {
     }
+    readingWanted_ = false;
     stopReading();
     log("-BcxServiceUsbPort::killReadThread()");
 }

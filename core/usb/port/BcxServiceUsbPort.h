@@ -110,6 +110,10 @@ private:
     // The read thread did not end when asked and was left to end on its own; it keeps its
     // runnable and the pipes object until it has (the port refuses writes meanwhile).
     std::atomic<bool> abandoned_{false};
+    // Whether a read loop should run now: from a first connect, or a resume or arrival with
+    // connects outstanding, to the last disconnect, a suspend, a removal or an undock. A loop
+    // that ended meanwhile (one given up on, or one that failed) is started again at a connect.
+    std::atomic<bool> readingWanted_{false};
     std::atomic<DWORD> stopWaitMilliseconds_{kStopWaitMilliseconds};
     Event stopEvent_;
 

@@ -362,6 +362,42 @@ TEST_F(BcxServiceUsbPortTest, AReadThreadThatDoesNotEndIsLeftToEndOnItsOwn) {
     port_->detach(&stuck);
 }
 
+// A user who stays connected through a suspend whose read loop would not end, and a resume
+// that could not start a second one, gets reading back at the next connect once the old loop
+// has ended; without that user's connects a suspended port stays quiet.
+TEST_F(BcxServiceUsbPortTest, ReadingLostToALoopThatWouldNotEndComesBackAtTheNextConnect) {
+    makePort();
+    StuckObserver stuck;
+    port_->attach(&stuck);
+    port_->setStopWait(300);
+    connectAndWaitForPrinter();  // the user who stays
+    ASSERT_TRUE(simulator_->sendAlert());
+    ASSERT_TRUE(stuck.entered.wait(kWaitMs));
+    port_->onWindowsSuspend();
+    port_->onWindowsResume();
+    EXPECT_TRUE(port_->readerRunning());
+    stuck.release.set();
+    const auto ended = Clock::now();
+    while (port_->readerRunning() && msSince(ended) < kWaitMs) Sleep(10);
+    ASSERT_FALSE(port_->readerRunning());
+
+    EXPECT_EQ(port_->connect(), 0u);
+    EXPECT_TRUE(port_->isReading());
+    Data query = request("queryAll");
+    protocol_->setTimeout(kWaitMs);
+    protocol_->send(query);
+    EXPECT_EQ(query.Status(), 0);
+    port_->disconnect();
+
+    // Suspended with its user still connected, a connect does not start reading.
+    port_->onWindowsSuspend();
+    EXPECT_NE(port_->connect(), 0u);  // nothing to write the NPA mode switch to
+    EXPECT_FALSE(port_->isReading());
+    port_->disconnect();
+    port_->disconnect();
+    port_->detach(&stuck);
+}
+
 TEST_F(BcxServiceUsbPortTest, SuspendStopsAndResumeRestartsForOutstandingConnects) {
     makePort();
     connectAndWaitForPrinter();

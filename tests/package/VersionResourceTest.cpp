@@ -76,7 +76,7 @@ TEST(VersionResource, TheEventMessageTableFormatsEveryEntry) {
          "The S service stopped reading from the printer on USB001 after an unexpected error; the printer is served again when a client next opens it."},
         {EventLog::UnexpectedFailure, {"S", "m", "1359"}, "The S service ended after an unexpected error: m (error 1359)."},
         {EventLog::PrinterReadStuck, {"S", "USB001", "3000"},
-         "The S service stopped reading from the printer on USB001, but its read thread did not end within 3000 ms; the service answers busy (170) for that printer until the thread has ended."},
+         "The S service stopped reading from the printer on USB001, but its read thread did not end within 3000 ms; the printer cannot be used until that thread has ended (opening it answers busy, 170)."},
     };
     for (const auto& c : cases) {
         std::vector<DWORD_PTR> arguments;

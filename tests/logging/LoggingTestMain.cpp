@@ -99,16 +99,23 @@ const std::string& runShortName() { return g_shortName; }
 
 namespace {
 
+// The helpers' start: the ready event named first is set, then the start event named second is
+// waited for. 0, or the helper's exit code for what failed.
+int signalReadyAndWaitForStart(const char* readyName, const char* startName) {
+    UniqueHandle ready(OpenEventA(EVENT_MODIFY_STATE, FALSE, readyName));
+    UniqueHandle start(OpenEventA(SYNCHRONIZE, FALSE, startName));
+    if (!ready || !start) return 3;
+    SetEvent(ready.get());
+    return WaitForSingleObject(start.get(), kHelperWaitMilliseconds) == WAIT_OBJECT_0 ? 0 : 4;
+}
+
 int helperWrite(int argc, char** argv) {
     if (argc != 9) return 2;
     LogFacade& facade = LogFacade::getInstance();
     facade.setPrefix(argv[3]);
     facade.setShortName(argv[4]);
-    UniqueHandle ready(OpenEventA(EVENT_MODIFY_STATE, FALSE, argv[5]));
-    UniqueHandle start(OpenEventA(SYNCHRONIZE, FALSE, argv[6]));
-    if (!ready || !start) return 3;
-    SetEvent(ready.get());
-    if (WaitForSingleObject(start.get(), kHelperWaitMilliseconds) != WAIT_OBJECT_0) return 4;
+    const int started = signalReadyAndWaitForStart(argv[5], argv[6]);
+    if (started != 0) return started;
     const int count = std::atoi(argv[7]);
     for (int i = 0; i < count; ++i) facade.log(argv[8], "helper line " + std::to_string(i));
     return 0;
@@ -117,11 +124,8 @@ int helperWrite(int argc, char** argv) {
 int helperCapped(int argc, char** argv) {
     if (argc != 9) return 2;
     BasicLogger logger(argv[3], 25, std::strtoull(argv[4], nullptr, 10));
-    UniqueHandle ready(OpenEventA(EVENT_MODIFY_STATE, FALSE, argv[5]));
-    UniqueHandle start(OpenEventA(SYNCHRONIZE, FALSE, argv[6]));
-    if (!ready || !start) return 3;
-    SetEvent(ready.get());
-    if (WaitForSingleObject(start.get(), kHelperWaitMilliseconds) != WAIT_OBJECT_0) return 4;
+    const int started = signalReadyAndWaitForStart(argv[5], argv[6]);
+    if (started != 0) return started;
     const int count = std::atoi(argv[7]);
     for (int i = 0; i < count; ++i) logger.write(LoggerComponent("BidiService", 1), 1, std::string(argv[8]) + " " + std::to_string(i));
     return 0;

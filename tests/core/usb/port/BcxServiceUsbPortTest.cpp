@@ -99,6 +99,13 @@ protected:
     }
 
     Data request(const char* name) { return npaCommandData(lookup_, name); }
+    // The status of a queryAll sent through the packet protocol, waiting up to kWaitMs.
+    int32_t queryAllStatus() {
+        Data query = request("queryAll");
+        protocol_->setTimeout(kWaitMs);
+        protocol_->send(query);
+        return query.Status();
+    }
 
     // The printer's default answer to a request, as a fresh printer gives it.
     static Bytes expectedReply(NpaRequestKind kind, const Data& sent) {
@@ -315,10 +322,7 @@ TEST_F(BcxServiceUsbPortTest, UnpluggedWhileWaitingEndsIn1460ThenRefusalsUntilAt
     // Reading has restarted: writes need not wait for a later first connect.
     EXPECT_TRUE(port_->readyEvent().isSignalled());
     ASSERT_TRUE(simulator_->waitForHost(kWaitMs));
-    protocol_->setTimeout(kWaitMs);
-    Data query = request("queryAll");
-    protocol_->send(query);
-    EXPECT_EQ(query.Status(), 0);
+    EXPECT_EQ(queryAllStatus(), 0);
     port_->disconnect();
     EXPECT_FALSE(port_->isReading());
 }
@@ -354,10 +358,7 @@ TEST_F(BcxServiceUsbPortTest, AReadThreadThatDoesNotEndIsLeftToEndOnItsOwn) {
     EXPECT_FALSE(port_->readerRunning());
     connectAndWaitForPrinter();
     EXPECT_TRUE(port_->isReading());
-    Data query = request("queryAll");
-    protocol_->setTimeout(kWaitMs);
-    protocol_->send(query);
-    EXPECT_EQ(query.Status(), 0);
+    EXPECT_EQ(queryAllStatus(), 0);
     port_->disconnect();
     port_->detach(&stuck);
 }
@@ -383,10 +384,7 @@ TEST_F(BcxServiceUsbPortTest, ReadingLostToALoopThatWouldNotEndComesBackAtTheNex
 
     EXPECT_EQ(port_->connect(), 0u);
     EXPECT_TRUE(port_->isReading());
-    Data query = request("queryAll");
-    protocol_->setTimeout(kWaitMs);
-    protocol_->send(query);
-    EXPECT_EQ(query.Status(), 0);
+    EXPECT_EQ(queryAllStatus(), 0);
     port_->disconnect();
 
     // Suspended with its user still connected, a connect does not start reading.
@@ -421,10 +419,7 @@ TEST_F(BcxServiceUsbPortTest, ConnectCyclesLeaveNoHandleBehind) {
     const uintptr_t before = freshHandleValue();
     for (int i = 0; i < 5; ++i) {
         ASSERT_EQ(port_->connect(), 0u);
-        Data query = request("queryAll");
-        protocol_->setTimeout(kWaitMs);
-        protocol_->send(query);
-        EXPECT_EQ(query.Status(), 0);
+        EXPECT_EQ(queryAllStatus(), 0);
         port_->disconnect();
         ASSERT_TRUE(waitForDisconnects(i + 2));
     }

@@ -180,8 +180,11 @@ TEST_F(ServiceScm, DebugInstallLeavesItStoppedDebugStartStartsItUninstallStopsAn
 }
 
 TEST_F(ServiceScm, AStartRoutineThatRaisesEndsStoppedWithServiceSpecificCodes) {
+    const UniqueHandle release(CreateEventA(nullptr, TRUE, FALSE, ("Global\\" + name_ + "-release").c_str()));
+    ASSERT_TRUE(release);
     const size_t mark = logMark();
     ASSERT_EQ(0u, ServiceInstaller::install(name_, display(), binaryPath("failstart")));
+    SetEvent(release.get());
     ASSERT_TRUE(waitForState(SERVICE_STOPPED, kStateWaitMilliseconds));
     SERVICE_STATUS_PROCESS s = {};
     ASSERT_TRUE(status(s));

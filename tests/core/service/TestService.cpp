@@ -3,8 +3,12 @@
 //   tolvex_test_service.exe NAME MODE LOGPREFIX LOGSHORTNAME LOGFOLDER
 // LOGFOLDER replaces %ALLUSERSPROFILE% (Wine gives services another one than the test), so
 // that the service logs into the test's file.
-// MODE: "normal"; "failstart" (the start routine raises); "failstop" (the stop routine raises);
-// "holdstop" (the stop routine waits, at most 10 s, for the event "Global\NAME-release").
+// MODE: "normal"; "failstart" (the start routine raises once released); "failstop" (the stop
+// routine raises); "holdstop" (the stop routine waits until released).
+// Released: the event "Global\NAME-release" is set, or 10 s have passed (or it does not exist).
+// Wine's service manager checks the state once StartService sees the first report; a start that
+// has already failed by then is killed there, its exit codes lost, so "failstart" waits until the
+// test has seen StartService return.
 #include "core/service/Service.h"
 #include "logging/LogFacade.h"
 #include "runtime/UniqueHandle.h"
@@ -19,16 +23,19 @@ int main(int argc, char** argv) {
     LogFacade::getInstance().setPrefix(argv[3]);
     LogFacade::getInstance().setShortName(argv[4]);
 
+    const auto waitForRelease = [name] {
+        const UniqueHandle release(OpenEventA(SYNCHRONIZE, FALSE, ("Global\\" + name + "-release").c_str()));
+        if (release) WaitForSingleObject(release.get(), 10000);
+    };
     Service::create(name);
-    Service::setStartRoutine([mode] {
-        if (mode == "failstart") throw Exception("test start routine failed", ERROR_PIPE_BUSY, __FILE__, __LINE__);
+    Service::setStartRoutine([mode, waitForRelease] {
+        if (mode != "failstart") return;
+        waitForRelease();
+        throw Exception("test start routine failed", ERROR_PIPE_BUSY, __FILE__, __LINE__);
     });
-    Service::setStopRoutine([mode, name] {
+    Service::setStopRoutine([mode, waitForRelease] {
         if (mode == "failstop") throw Exception("test stop routine failed", ERROR_ACCESS_DENIED, __FILE__, __LINE__);
-        if (mode == "holdstop") {
-            const UniqueHandle release(OpenEventA(SYNCHRONIZE, FALSE, ("Global\\" + name + "-release").c_str()));
-            if (release) WaitForSingleObject(release.get(), 10000);
-        }
+        if (mode == "holdstop") waitForRelease();
         Service::destroy();
     });
     Service::Run();

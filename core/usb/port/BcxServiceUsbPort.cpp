@@ -357,27 +357,34 @@ void BcxServiceUsbPort::setTransportString(const std::string& transportString) {
 
 void BcxServiceUsbPort::onWindowsSuspend() {
     log("+BcxServiceUsbPort::onWindowsSuspend()");
-    readingWanted_ = false;
-    stopReading();
-    setReady(false);
+    {
+        CriticalSectionLock guard(connectLock_);
+        readingWanted_ = false;
+        stopReading();
+        setReady(false);
+    }
     log("-BcxServiceUsbPort::onWindowsSuspend()");
 }
 
 void BcxServiceUsbPort::onWindowsResume() {
     log("+BcxServiceUsbPort::onWindowsResume()");
     if (settleMilliseconds_ > 0) Sleep(settleMilliseconds_);
-    const bool inUse = openCount_.count() > 0;
-    readingWanted_ = inUse;
-    const uint32_t rc = inUse ? beginReading() : 1;
-    setReady(true);
-    // The printer may have been off while the computer slept. When the pipes did not open, the
-    // read loop reopens them and reports the restart itself.
-    if (inUse && rc == 0) notifyReadingRestored();
+    {
+        CriticalSectionLock guard(connectLock_);
+        const bool inUse = openCount_.count() > 0;
+        readingWanted_ = inUse;
+        const uint32_t rc = inUse ? beginReading() : 1;
+        setReady(true);
+        // The printer may have been off while the computer slept. When the pipes did not open,
+        // the read loop reopens them and reports the restart itself.
+        if (inUse && rc == 0) notifyReadingRestored();
+    }
     log("-BcxServiceUsbPort::onWindowsResume()");
 }
 
 void BcxServiceUsbPort::onWindowsUndock() {
     log("+BcxServiceUsbPort::onWindowsUndock()");
+    CriticalSectionLock guard(connectLock_);
     killReadThread();
     setReady(false);
     log("-BcxServiceUsbPort::onWindowsUndock()");
@@ -388,9 +395,10 @@ void BcxServiceUsbPort::onDeviceAttach() {
     deviceAttached_ = true;
     // Installing a printer makes its queue around its arrival.
     spooler_.lookAgain();
+    if (openCount_.count() > 0 && settleMilliseconds_ > 0) Sleep(settleMilliseconds_);
+    CriticalSectionLock guard(connectLock_);
     if (openCount_.count() > 0) {
         readingWanted_ = true;
-        if (settleMilliseconds_ > 0) Sleep(settleMilliseconds_);
         if (beginReading() == 0) {
             // The pipes are open again: writes need not wait for a later first connect. The
             // session's alert registrations go out through such writes right away.
@@ -404,17 +412,23 @@ void BcxServiceUsbPort::onDeviceAttach() {
 void BcxServiceUsbPort::onDeviceDetach() {
     log("+BcxServiceUsbPort::onDeviceDetach()");
     deviceAttached_ = false;
-    readingWanted_ = false;
-    stopReading();
-    setReady(false);
+    {
+        CriticalSectionLock guard(connectLock_);
+        readingWanted_ = false;
+        stopReading();
+        setReady(false);
+    }
     log("-BcxServiceUsbPort::onDeviceDetach()");
 }
 
 void BcxServiceUsbPort::killReadThread() {
     log("+BcxServiceUsbPort::killReadThread()");
-    while (openCount_.releaseReference() > 0) {
+    {
+        CriticalSectionLock guard(connectLock_);
+        while (openCount_.releaseReference() > 0) {
+        }
+        readingWanted_ = false;
+        stopReading();
     }
-    readingWanted_ = false;
-    stopReading();
     log("-BcxServiceUsbPort::killReadThread()");
 }

@@ -117,6 +117,8 @@ private:
     std::atomic<DWORD> stopWaitMilliseconds_{kStopWaitMilliseconds};
     Event stopEvent_;
 
+    // Connects, disconnects, power and device events decide about the read loop one at a time:
+    // a suspend cannot land between a connect's look at the loop and its start of one.
     CriticalSection connectLock_;
     CriticalSection writeLock_;
     std::string transportString_;

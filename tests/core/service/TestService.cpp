@@ -6,9 +6,9 @@
 // MODE: "normal"; "failstart" (the start routine raises once released); "failstop" (the stop
 // routine raises); "holdstop" (the stop routine waits until released).
 // Released: the event "Global\NAME-release" is set, or 10 s have passed (or it does not exist).
-// Wine's service manager checks the state once StartService sees the first report; a start that
-// has already failed by then is killed there, its exit codes lost, so "failstart" waits until the
-// test has seen StartService return.
+// "failstart" waits until the test has seen StartService return: a start that had already
+// failed when Wine's service manager looked at its first report once ended stopped with the exit
+// codes of its stop-pending report, its last report lost.
 #include "core/service/Service.h"
 #include "logging/LogFacade.h"
 #include "runtime/UniqueHandle.h"

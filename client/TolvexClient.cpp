@@ -40,12 +40,15 @@ CallbackPipe::CallbackPipe(const std::string& name) : name_(name) {
 }
 
 int32_t CallbackPipe::serveOne(const Handler& handler, uint32_t timeoutMs) {
-    const ULONGLONG start = GetTickCount64();
     int32_t rc = pipe_.connect(timeoutMs);
-    if (rc == ERROR_NO_DATA) return rc;
     if (rc != 0) return rc;
+    // Connected: the exchange has the service's own bound from here, whatever was left of the
+    // wait, so that a service that came at its end is still answered. A service that gives up
+    // sooner closes its end, which ends the read or the wait below at once.
+    const ULONGLONG start = GetTickCount64();
+    const DWORD bound = TOLVEX_CALLBACK_BOUND_MS;
     Data message;
-    rc = pipe_.read(message, remainingOf(timeoutMs, start));
+    rc = pipe_.read(message, remainingOf(bound, start));
     std::string text;
     std::vector<uint8_t> packet;
     if (rc == 0) rc = IpcCallbackMessage::parse(message, text, packet);
@@ -56,9 +59,9 @@ int32_t CallbackPipe::serveOne(const Handler& handler, uint32_t timeoutMs) {
         } catch (...) {
             answer = IpcCallbackMessage::kNoValidReply;
         }
-        rc = pipe_.write(IpcCallbackMessage::buildReply(answer), remainingOf(timeoutMs, start));
+        rc = pipe_.write(IpcCallbackMessage::buildReply(answer), remainingOf(bound, start));
         // Disconnecting discards what the service has not read yet: it closes once it has.
-        if (rc == 0) pipe_.waitForPeerClose(remainingOf(timeoutMs, start));
+        if (rc == 0) pipe_.waitForPeerClose(remainingOf(bound, start));
     }
     DisconnectNamedPipe(pipe_.handle());
     return rc;

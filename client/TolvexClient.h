@@ -46,10 +46,11 @@ public:
     CallbackPipe(const CallbackPipe&) = delete;
     CallbackPipe& operator=(const CallbackPipe&) = delete;
 
-    // Waits up to timeoutMs for the service, reads one "onCallback" message, answers it with
-    // handler's code, and gets the instance ready for the next one. 0 when a callback was
-    // answered; otherwise the pipe's code, or the codec's code for a message that is not a
-    // callback (answered with nothing).
+    // Waits up to timeoutMs for the service to connect, reads one "onCallback" message, answers
+    // it with handler's code, and gets the instance ready for the next one. Once connected, the
+    // exchange has up to TOLVEX_CALLBACK_BOUND_MS of its own, however little of timeoutMs was
+    // left. 0 when a callback was answered; otherwise the pipe's code, or the codec's code for a
+    // message that is not a callback (answered with nothing).
     int32_t serveOne(const Handler& handler, uint32_t timeoutMs);
     // Ends a pending serveOne() (kStopped) and every later one.
     void stop() { pipe_.requestStop(); }

@@ -73,6 +73,27 @@ TEST(TolvexClientTest, CallbackReachesOnlyAPipeServedByTheRegisteringUser) {
     }
 }
 
+// A service that connects at the end of the client's wait, and is slow to write (a loaded
+// machine), is still answered: the wait bounds the connect only.
+TEST(TolvexClientTest, AServiceThatConnectsLateInTheWaitIsStillAnswered) {
+    const std::string name = uniquePipeName("late");
+    CallbackPipe pipe(name);
+    int32_t served = -1;
+    std::thread client([&] { served = pipe.serveOne([](const std::string&, const std::vector<uint8_t>&) { return 77; }, 300); });
+    IpcOverlappedNamedPipe service;
+    int32_t rc = service.open(IpcOverlappedNamedPipe::kLocalPrefix + name, 1000);
+    Sleep(500);  // past the client's whole wait
+    const uint8_t packet[] = {0xA5, 0x00, 0x03};
+    if (rc == 0) rc = service.write(IpcCallbackMessage::build("<Handler>AlertHandler</Handler>", packet, 3), 1000);
+    Data reply;
+    if (rc == 0) rc = service.read(reply, 1000);
+    service.close();
+    client.join();
+    EXPECT_EQ(rc, 0);
+    EXPECT_EQ(IpcCallbackMessage::interpretReply(reply), 77);
+    EXPECT_EQ(served, 0);
+}
+
 TEST(TolvexClientTest, SilentCallbackClientDelaysTheSenderAtMostTheBound) {
     // An instance nobody serves: the callback is written into its buffer and never answered.
     const std::string name = uniquePipeName("silent");

@@ -45,6 +45,17 @@ protected:
         std::shared_ptr<Printer> printer = table_.find(kHandle);
         return printer == nullptr ? nullptr : dynamic_cast<BcxServiceUsbPort*>(printer->port());
     }
+    // Opens USB001 with its read loop held inside held's first delivery; a stop gives up on the
+    // loop after stopWaitMs. Null when that cannot be set up.
+    BcxServiceUsbPort* openWithReadLoopHeld(StuckObserver& held, DWORD stopWaitMs) {
+        if (operations_.openPrinterEx("USB001", kHandle) != 0) return nullptr;
+        BcxServiceUsbPort* port = usbPort();
+        if (port == nullptr) return nullptr;
+        port->setStopWait(stopWaitMs);
+        port->attach(&held);
+        if (port->connect() != 0 || !simulator_->sendAlert() || !held.entered.wait(kWaitMs)) return nullptr;
+        return port;
+    }
 
     SimulatedPrinterRig rig_;
     std::unique_ptr<NpaPrinterSimulator>& simulator_ = rig_.simulator;
@@ -170,15 +181,8 @@ TEST_F(UsbSessionTest, UnpluggedWhileWaitingGives1460ThenRefusalsUntilTheAttachH
 // more, holds up no other printer meanwhile, and the port stays alive, kept aside, until the
 // thread has ended by itself.
 TEST_F(UsbSessionTest, APrinterWhoseReadThreadDoesNotEndHoldsUpNoOtherAndItsPortWaitsForTheThread) {
-    ASSERT_EQ(operations_.openPrinterEx("USB001", kHandle), 0u);
-    BcxServiceUsbPort* port = usbPort();
-    ASSERT_NE(port, nullptr);
-    port->setStopWait(1500);
     StuckObserver stuck;
-    port->attach(&stuck);
-    ASSERT_EQ(port->connect(), 0u);
-    ASSERT_TRUE(simulator_->sendAlert());
-    ASSERT_TRUE(stuck.entered.wait(kWaitMs));
+    ASSERT_NE(openWithReadLoopHeld(stuck, 1500), nullptr);
 
     auto closing = std::async(std::launch::async, [&] { return operations_.closePrinter(kHandle); });
     ASSERT_NE(closing.wait_for(std::chrono::milliseconds(100)), std::future_status::ready);
@@ -205,15 +209,8 @@ TEST_F(UsbSessionTest, APrinterWhoseReadThreadDoesNotEndHoldsUpNoOtherAndItsPort
 // on the same device would read beside the first) until that loop has ended: the open answers
 // busy and touches nothing; afterwards it works as ever.
 TEST_F(UsbSessionTest, APrinterIsNotOpenedAgainWhileTheReadLoopOfItsClosedSessionRuns) {
-    ASSERT_EQ(operations_.openPrinterEx("USB001", kHandle), 0u);
-    BcxServiceUsbPort* port = usbPort();
-    ASSERT_NE(port, nullptr);
-    port->setStopWait(200);
     StuckObserver stuck;
-    port->attach(&stuck);
-    ASSERT_EQ(port->connect(), 0u);
-    ASSERT_TRUE(simulator_->sendAlert());
-    ASSERT_TRUE(stuck.entered.wait(kWaitMs));
+    ASSERT_NE(openWithReadLoopHeld(stuck, 200), nullptr);
     ASSERT_EQ(operations_.closePrinter(kHandle), 0u);
     ASSERT_EQ(LingeringPorts::instance().size(), 1u);
 
@@ -239,33 +236,12 @@ TEST_F(UsbSessionTest, APrinterIsNotOpenedAgainWhileTheReadLoopOfItsClosedSessio
     EXPECT_EQ(operations_.closePrinter(kHandle), 0u);
 }
 
-namespace {
-// Holds the read thread inside its first delivery far longer than any test waits.
-struct HeldForever : Observer {
-    void onData(Data*) override {
-        if (!armed.exchange(false)) return;
-        entered.set();
-        release.wait(60000);
-    }
-    std::atomic<bool> armed{true};
-    Event entered{true, false};
-    Event release{true, false};
-};
-}  // namespace
-
 // Run as a child by the test below: leaves the process with a port kept for a read loop that
 // is still running when main returns.
 TEST_F(UsbSessionTest, DISABLED_LeavesAReadLoopRunningAtTheEndOfTheProcess) {
-    ASSERT_EQ(operations_.openPrinterEx("USB001", kHandle), 0u);
-    BcxServiceUsbPort* port = usbPort();
-    ASSERT_NE(port, nullptr);
-    port->setStopWait(200);
-    // Outlives the test: the loop stays inside it until the process ends.
-    HeldForever* held = new HeldForever;
-    port->attach(held);
-    ASSERT_EQ(port->connect(), 0u);
-    ASSERT_TRUE(simulator_->sendAlert());
-    ASSERT_TRUE(held->entered.wait(kWaitMs));
+    // Outlives the test, holding the loop far longer than any test waits: until the process ends.
+    StuckObserver* held = new StuckObserver(60000);
+    ASSERT_NE(openWithReadLoopHeld(*held, 200), nullptr);
     ASSERT_EQ(operations_.closePrinter(kHandle), 0u);
     ASSERT_EQ(LingeringPorts::instance().size(), 1u);
 }

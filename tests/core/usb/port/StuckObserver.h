@@ -8,12 +8,14 @@
 #include <atomic>
 
 struct StuckObserver : Observer {
+    explicit StuckObserver(DWORD holdFor = 10000) : holdMs(holdFor) {}
     void onData(Data*) override {
         if (!armed.exchange(false)) return;
         entered.set();
-        release.wait(10000);
+        release.wait(holdMs);
         wentOn = true;
     }
+    const DWORD holdMs;
     std::atomic<bool> armed{true};
     Event entered{true, false};
     Event release{true, false};
